@@ -1,0 +1,49 @@
+#include "app/app.h"
+#include "platform/platform.h"
+#include "platform/text.h"
+
+const OsTag kOsTagNT = {{'N', 'T', 0, 0}};
+const OsTag kOsTag2K = {{'2', 'K', 0, 0}};
+
+HINSTANCE ProgramInstance;
+
+unsigned GetOsClass() {
+  OSVERSIONINFOA info;
+  // A failed query must not classify from stack garbage: with the fields zeroed, a failure
+  // reads as platform 0, version 0.0 and so falls to class 13, the class whose patch run does
+  // the most checking and the least guessing (the NT-family code paths with the 2K package).
+  FillBytes(&info, sizeof info, 0);
+  info.dwOSVersionInfoSize = sizeof info;
+  Os.GetVersionExA(&info);
+  if (info.dwPlatformId == VER_PLATFORM_WIN32_WINDOWS)
+    return kOsClass9x;
+  if (info.dwMajorVersion == 4)
+    return kOsClassNT4;
+  if (info.dwMajorVersion == 5 && info.dwMinorVersion == 0)
+    return kOsClass2000;
+  return kOsClassXP;
+}
+
+int GetProgramDirectory(int capacity, char *buffer) {
+  if (capacity <= 0)
+    return 0;
+  buffer[0] = 0;
+  if (Os.GetModuleFileNameA(ProgramInstance, buffer, static_cast<DWORD>(capacity)) == 0) {
+    buffer[0] = 0;
+    return 0;
+  }
+  // The name may fill the buffer without a terminator when it is longer than the buffer.
+  buffer[capacity - 1] = 0;
+  int last = -1;
+  for (int i = 0; buffer[i]; ++i)
+    if (buffer[i] == '\\')
+      last = i;
+  if (last < 0) {
+    buffer[0] = 0;
+    return 1;
+  }
+  buffer[last] = 0;
+  if (last > 0 && buffer[last - 1] == '\\')
+    buffer[last - 1] = 0;
+  return 1;
+}

@@ -1,0 +1,139 @@
+#include "app/app.h"
+#include "config/config.h"
+#include "platform/platform.h"
+#include "platform/text.h"
+#include "report/report.h"
+
+int ForceOverwrite;
+
+static const int kTextCapacity = 300;
+
+int FindModeLetter(const char *args, unsigned char *letter) {
+  for (const char *p = args; *p; ++p) {
+    if (*p == '/') {
+      if (p[1] == 0)
+        return 0;
+      *letter = static_cast<unsigned char>(p[1]);
+      return 1;
+    }
+  }
+  return 0;
+}
+
+RunMode SelectRunMode(unsigned char letter) {
+  switch (letter) {
+  case 'D':
+  case 'd':
+    return Diagnose;
+  case 'L':
+  case 'l':
+    return LogPatch;
+  case 'U':
+  case 'u':
+    return Uninstall;
+  case 'V':
+  case 'v':
+    return Version;
+  default:
+    return Patch;
+  }
+}
+
+// Case-sensitive substring search; lstr* offers no strstr.
+static int Contains(const char *text, const char *word) {
+  for (; *text; ++text) {
+    int i = 0;
+    while (word[i] && text[i] == word[i])
+      ++i;
+    if (word[i] == 0)
+      return 1;
+  }
+  return 0;
+}
+
+void ApplyOptions(const char *args, OsTag *tag) {
+  if (Contains(args, "/OS=NT"))
+    *tag = kOsTagNT;
+  if (Contains(args, "/OS=2000"))
+    *tag = kOsTag2K;
+  if (Contains(args, "/FOW"))
+    ForceOverwrite = 1;
+}
+
+// The first letter of the program's own file name.
+static unsigned char LetterFromFileName() {
+  char name[MAX_PATH];
+  name[0] = 0;
+  if (Os.GetModuleFileNameA(ProgramInstance, name, MAX_PATH) == 0)
+    name[0] = 0;
+  name[MAX_PATH - 1] = 0;
+  int start = 0;
+  for (int i = lstrlenA(name) - 1; i >= 0; --i) {
+    if (name[i] == '\\') {
+      start = i + 1;
+      break;
+    }
+  }
+  return static_cast<unsigned char>(name[start]);
+}
+
+static void RunPatch(OsTag tag, char *message) {
+  (void)tag; // WIRE: replacement runs and companion library
+  Os.LoadStringA(ProgramInstance, 3, message, kTextCapacity);
+}
+
+int RunTolvanix(HINSTANCE instance, const char *args) {
+  char captionFormat[kTextCapacity];
+  char maker[kTextCapacity];
+  char caption[kTextCapacity];
+  char message[kTextCapacity];
+
+  ErrorLogEnabled = 0;
+  message[0] = 0;
+  caption[0] = 0;
+  captionFormat[0] = 0;
+  ProgramInstance = instance;
+
+  Os.LoadStringA(ProgramInstance, 2, captionFormat, kTextCapacity);
+  ReadPatchConfigValue("tolvanix", "Manufacturer", "Kestova", maker, kTextCapacity);
+  // A maker word too long for the caption leaves the caption empty rather than cut.
+  FormatText(caption, kTextCapacity, captionFormat, maker);
+
+  unsigned char letter = 0;
+  int haveLetter = FindModeLetter(args, &letter);
+
+  unsigned osClass = GetOsClass();
+  if (osClass == kOsClass9x)
+    return 0;
+  OsTag tag = osClass == kOsClassNT4 ? kOsTagNT : kOsTag2K;
+
+  if (!haveLetter)
+    letter = LetterFromFileName();
+  ApplyOptions(args, &tag);
+
+  switch (SelectRunMode(letter)) {
+  case Diagnose:
+    // WIRE: WriteDiagnosticReport();
+    return 0;
+  case LogPatch: {
+    ErrorLogEnabled = 1;
+    const char *logName = MakeErrorLogName();
+    RunPatch(tag, message);
+    StartNotepad(logName);
+    Os.Sleep(2000);
+    Os.DeleteFileA(logName);
+    break;
+  }
+  case Uninstall:
+    // WIRE: companion library
+    Os.LoadStringA(ProgramInstance, 4, message, kTextCapacity);
+    break;
+  case Version:
+    Os.LoadStringA(ProgramInstance, 1, message, kTextCapacity);
+    break;
+  case Patch:
+    RunPatch(tag, message);
+    break;
+  }
+  return ShowClosingBox(message, caption);
+}

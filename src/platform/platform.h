@@ -1,0 +1,79 @@
+// The program's only door to Win32: one table entry per call, named after the call.
+//
+// The shipping program fills the table once at start (BindPlatform) with the real functions
+// and never changes it. A unit test may swap one entry for the length of a test to provoke a
+// failure that Wine cannot be made to produce, then put the saved entry back. Nothing in here
+// decides anything: an entry is either the real function or, for a function of a library that
+// could not be bound, a stand-in that fails the way the call itself fails.
+#pragma once
+
+#include <windows.h>
+#include <lzexpand.h>
+#include <winsvc.h>
+#include <winver.h>
+
+struct PlatformOps {
+  // KERNEL32, imported statically (see scripts/imports.allow for why each is safe to import).
+  decltype(&::GetModuleFileNameA) GetModuleFileNameA;
+  decltype(&::GetSystemDirectoryA) GetSystemDirectoryA;
+  decltype(&::GetWindowsDirectoryA) GetWindowsDirectoryA;
+  decltype(&::GetVersionExA) GetVersionExA;
+  decltype(&::GetTempPathA) GetTempPathA;
+  decltype(&::GetTempFileNameA) GetTempFileNameA;
+  decltype(&::GetPrivateProfileStringA) GetPrivateProfileStringA;
+  decltype(&::CreateFileA) CreateFileA;
+  decltype(&::ReadFile) ReadFile;
+  decltype(&::WriteFile) WriteFile;
+  decltype(&::SetFilePointer) SetFilePointer;
+  decltype(&::CloseHandle) CloseHandle;
+  decltype(&::GetFileTime) GetFileTime;
+  decltype(&::GetFileAttributesA) GetFileAttributesA;
+  decltype(&::SetFileAttributesA) SetFileAttributesA;
+  decltype(&::DeleteFileA) DeleteFileA;
+  decltype(&::FindFirstFileA) FindFirstFileA;
+  decltype(&::FindClose) FindClose;
+  decltype(&::FileTimeToSystemTime) FileTimeToSystemTime;
+  decltype(&::CreateProcessA) CreateProcessA;
+  decltype(&::Sleep) Sleep;
+  decltype(&::LoadLibraryA) LoadLibraryA;
+  decltype(&::GetProcAddress) GetProcAddress;
+  decltype(&::FreeLibrary) FreeLibrary;
+  decltype(&::LocalAlloc) LocalAlloc;
+  decltype(&::LocalFree) LocalFree;
+  decltype(&::GetCurrentProcess) GetCurrentProcess;
+
+  // KERNEL32, looked up at run time: Windows 95 may lack it, and the program must still load
+  // there to end quietly.
+  decltype(&::MoveFileExA) MoveFileExA;
+
+  // USER32, imported statically.
+  decltype(&::LoadStringA) LoadStringA;
+  decltype(&::MessageBoxA) MessageBoxA;
+  decltype(&::FindWindowA) FindWindowA;
+  decltype(&::ExitWindowsEx) ExitWindowsEx;
+
+  // ADVAPI32, VERSION and LZ32: loaded at run time by full path from the system directory, so
+  // that a DLL of the same name planted beside the program is never the one loaded.
+  decltype(&::OpenProcessToken) OpenProcessToken;
+  decltype(&::LookupPrivilegeValueA) LookupPrivilegeValueA;
+  decltype(&::AdjustTokenPrivileges) AdjustTokenPrivileges;
+  decltype(&::OpenSCManagerA) OpenSCManagerA;
+  decltype(&::OpenServiceA) OpenServiceA;
+  decltype(&::StartServiceA) StartServiceA;
+  decltype(&::ControlService) ControlService;
+  decltype(&::EnumServicesStatusA) EnumServicesStatusA;
+  decltype(&::CloseServiceHandle) CloseServiceHandle;
+  decltype(&::GetFileVersionInfoSizeA) GetFileVersionInfoSizeA;
+  decltype(&::GetFileVersionInfoA) GetFileVersionInfoA;
+  decltype(&::VerQueryValueA) VerQueryValueA;
+  decltype(&::LZOpenFileA) LZOpenFileA;
+  decltype(&::LZInit) LZInit;
+  decltype(&::LZCopy) LZCopy;
+  decltype(&::LZClose) LZClose;
+};
+
+extern PlatformOps Os;
+
+// Fills the table. Returns 1 when every run-time function was found, 0 when one was not; the
+// missing ones then fail as their call would (ERROR_PROC_NOT_FOUND, an LZ error).
+int BindPlatform();

@@ -1,0 +1,53 @@
+#include "platform/text.h"
+
+#include <stdarg.h>
+
+// wvsprintfA writes at most 1,024 characters with its terminator into the buffer it is given.
+static const int kFormatScratch = 1025;
+
+int FormatText(char *buf, int cap, const char *format, ...) {
+  if (cap <= 0)
+    return -1;
+  char scratch[kFormatScratch];
+  va_list args;
+  va_start(args, format);
+  int length = wvsprintfA(scratch, format, args);
+  va_end(args);
+  if (length < 0 || length >= cap || length >= kFormatScratch - 1) {
+    buf[0] = 0;
+    return -1;
+  }
+  for (int i = 0; i <= length; ++i)
+    buf[i] = scratch[i];
+  return length;
+}
+
+int CopyText(char *buf, int cap, const char *src) {
+  if (cap <= 0)
+    return 0;
+  int length = lstrlenA(src);
+  if (length >= cap) {
+    buf[0] = 0;
+    return 0;
+  }
+  for (int i = 0; i <= length; ++i)
+    buf[i] = src[i];
+  return 1;
+}
+
+int AppendPath(char *buf, int cap, const char *name) {
+  int have = lstrlenA(buf);
+  int add = lstrlenA(name);
+  if (have + 1 + add >= cap)
+    return 0;
+  buf[have] = '\\';
+  for (int i = 0; i <= add; ++i)
+    buf[have + 1 + i] = name[i];
+  return 1;
+}
+
+void FillBytes(void *p, unsigned n, unsigned char value) {
+  volatile unsigned char *bytes = static_cast<unsigned char *>(p);
+  while (n--)
+    *bytes++ = value;
+}
