@@ -12,14 +12,12 @@ int ShowClosingBox(const char *text, const char *caption) {
 
 void RestartComputer() {
   HANDLE token;
-  if (Os.OpenProcessToken(Os.GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY,
-                          &token)) {
+  if (Os.OpenProcessToken(Os.GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token)) {
     TOKEN_PRIVILEGES privileges;
     FillBytes(&privileges, sizeof privileges, 0);
     // Without the privilege's identifier there is nothing defined to enable; asking for the
     // reboot anyway is what a token without the privilege gets, so end here the same way.
-    if (!Os.LookupPrivilegeValueA(nullptr, "SeShutdownPrivilege",
-                                  &privileges.Privileges[0].Luid)) {
+    if (!Os.LookupPrivilegeValueA(nullptr, "SeShutdownPrivilege", &privileges.Privileges[0].Luid)) {
       Os.CloseHandle(token);
       return;
     }

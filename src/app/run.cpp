@@ -96,8 +96,8 @@ int RunTolvanix(HINSTANCE instance, const char *args) {
 
   Os.LoadStringA(ProgramInstance, 2, captionFormat, kTextCapacity);
   ReadPatchConfigValue("tolvanix", "Manufacturer", "Kestova", maker, kTextCapacity);
-  // A maker word too long for the caption leaves the caption empty rather than cut.
-  FormatText(caption, kTextCapacity, captionFormat, maker);
+  // Only a person reads the caption, so an overlong maker word is clipped, not refused.
+  FormatDisplayText(caption, kTextCapacity, captionFormat, maker);
 
   unsigned char letter = 0;
   int haveLetter = FindModeLetter(args, &letter);

@@ -11,9 +11,7 @@ template <typename R, typename... A> R WINAPI Unavailable(A...) {
   SetLastError(ERROR_PROC_NOT_FOUND);
   return R();
 }
-template <typename R, typename... A> R WINAPI UnavailableLz(A...) {
-  return R(LZERROR_BADINHANDLE);
-}
+template <typename R, typename... A> R WINAPI UnavailableLz(A...) { return R(LZERROR_BADINHANDLE); }
 template <typename... A> void WINAPI UnavailableLzClose(A...) {}
 
 template <typename F> int Bind(F &entry, HMODULE module, const char *name, F stand_in) {

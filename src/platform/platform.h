@@ -8,6 +8,7 @@
 #pragma once
 
 #include <windows.h>
+
 #include <lzexpand.h>
 #include <winsvc.h>
 #include <winver.h>

@@ -22,6 +22,26 @@ int FormatText(char *buf, int cap, const char *format, ...) {
   return length;
 }
 
+int FormatDisplayText(char *buf, int cap, const char *format, ...) {
+  if (cap <= 0)
+    return -1;
+  char scratch[kFormatScratch];
+  va_list args;
+  va_start(args, format);
+  int length = wvsprintfA(scratch, format, args);
+  va_end(args);
+  if (length < 0)
+    length = 0;
+  if (length > kFormatScratch - 1)
+    length = kFormatScratch - 1;
+  if (length > cap - 1)
+    length = cap - 1;
+  for (int i = 0; i < length; ++i)
+    buf[i] = scratch[i];
+  buf[length] = 0;
+  return length;
+}
+
 int CopyText(char *buf, int cap, const char *src) {
   if (cap <= 0)
     return 0;

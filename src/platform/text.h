@@ -9,6 +9,10 @@
 // the result would not fit; buf then holds the empty text.
 int FormatText(char *buf, int cap, const char *format, ...);
 
+// As FormatText, for texts only shown to a person (a caption): an overlong result is clipped
+// to cap - 1 characters instead of refused. Returns the length written.
+int FormatDisplayText(char *buf, int cap, const char *format, ...);
+
 // Copies src into buf. Returns 1, or 0 when it does not fit (buf then empty).
 int CopyText(char *buf, int cap, const char *src);
 

@@ -1,0 +1,55 @@
+# Shared by the test scripts: who runs Wine, where its prefixes live, and the template prefix.
+#
+# Wine runs as an ordinary user, never as root: as root it opens read-only files for writing
+# (root ignores the permission bits that carry the read-only attribute), so read-only targets
+# would behave unlike Windows. Started as root, the scripts run Wine as the user "tolvtest".
+# Every prefix is a copy of one template made once (wineboot takes ~10 s, a copy under 1 s).
+
+TOLV_USER=$(id -un)
+[ "$(id -u)" -eq 0 ] && TOLV_USER=tolvtest
+TOLV_WORK=${TOLVANIX_TEST_WORK:-/tmp/tolvanix-test-$TOLV_USER}
+TOLV_TEMPLATE=$TOLV_WORK/template
+
+tolv_ensure_user() {
+  if [ "$(id -u)" -eq 0 ] && ! id tolvtest >/dev/null 2>&1; then
+    useradd --system --create-home --shell /bin/bash tolvtest
+  fi
+  mkdir -p "$TOLV_WORK"
+  [ "$(id -u)" -eq 0 ] && chown tolvtest: "$TOLV_WORK"
+  return 0
+}
+
+# tolv_as_user PREFIX COMMAND...: runs COMMAND as the Wine user with that prefix.
+tolv_as_user() {
+  local prefix=$1
+  shift
+  local envs=(HOME="$TOLV_WORK" WINEPREFIX="$prefix" WINEARCH=win32 WINEDEBUG="${WINEDEBUG:--all}"
+    DISPLAY="${DISPLAY:-}" TZ="${TZ:-UTC}" PATH="$PATH" LANG=C.UTF-8)
+  [ -n "${WINEDLLOVERRIDES:-}" ] && envs+=(WINEDLLOVERRIDES="$WINEDLLOVERRIDES")
+  if [ "$(id -u)" -eq 0 ]; then
+    runuser -u tolvtest -- env -i "${envs[@]}" "$@"
+  else
+    env -i "${envs[@]}" "$@"
+  fi
+}
+
+# Makes the template prefix once; concurrent callers wait for the first one.
+tolv_ensure_template() {
+  tolv_ensure_user
+  (
+    flock 9
+    if [ ! -f "$TOLV_TEMPLATE/.ready" ]; then
+      rm -rf "$TOLV_TEMPLATE"
+      WINEDLLOVERRIDES="mscoree,mshtml=" tolv_as_user "$TOLV_TEMPLATE" wineboot -i >/dev/null 2>&1
+      tolv_as_user "$TOLV_TEMPLATE" wineserver -w
+      tolv_as_user "$TOLV_TEMPLATE" touch "$TOLV_TEMPLATE/.ready"
+    fi
+  ) 9>"$TOLV_WORK/.template.lock"
+}
+
+# tolv_new_prefix DIR: a fresh copy of the template at DIR, owned by the Wine user.
+tolv_new_prefix() {
+  tolv_ensure_template
+  rm -rf "$1"
+  tolv_as_user "$1" cp -a "$TOLV_TEMPLATE" "$1"
+}
