@@ -1,0 +1,118 @@
+// The replacement runs: the print-processor files with the spooler stopped, then the present
+// spooler-helper and system files. Each entry is one call of the version gate.
+//
+// A path that does not fit its 260 characters is never cut: a shorter path names another
+// file. Such an entry is skipped with a line naming the listed name, and the walk goes on.
+#include "app/app.h"
+#include "config/config.h"
+#include "platform/platform.h"
+#include "platform/text.h"
+#include "replace/replace.h"
+#include "report/report.h"
+#include "service/service.h"
+
+namespace {
+
+const int kLogCapacity = 400;
+
+void LogSkipped(const char *name, const char *operation) {
+  char line[kLogCapacity];
+  if (FormatText(line, kLogCapacity, "wsprintf %s at %s FALSE \r\n", name, operation) >= 0)
+    AppendErrorLog(line);
+}
+
+int GetSystemFolder(char *folder) {
+  UINT length = Os.GetSystemDirectoryA(folder, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) {
+    folder[0] = 0;
+    return 0;
+  }
+  return 1;
+}
+
+int ComposeSource(char *source, const char *name, OsTag tag) {
+  char program[MAX_PATH];
+  GetProgramDirectory(MAX_PATH, program);
+  return FormatText(source, MAX_PATH, "%s\\modules\\%s\\%s", program, tag.text, name) >= 0;
+}
+
+void CopyPrtProcEntry(const char *name, void *context) {
+  CopyPrtProcFile(name, *static_cast<const OsTag *>(context));
+}
+
+struct SysListContext {
+  const char *source; // the SRC file for every entry, or nullptr for the entry's own name
+  OsTag tag;
+};
+
+void CopySysEntry(const char *name, void *context) {
+  const SysListContext *list = static_cast<const SysListContext *>(context);
+  CopySysFileIfPresent(list->source ? list->source : name, name, list->tag);
+}
+
+} // namespace
+
+int PatchPrintProcessor(OsTag tag) {
+  unsigned osClass = GetOsClass();
+  if (osClass != kOsClassNT4 && osClass != kOsClass2000 && osClass != kOsClassXP)
+    return 1;
+  StopSpoolService("spooler");
+  // The stop request does not wait for the spooler to let go of its files.
+  Os.Sleep(1500);
+  ForEachListedName("PRINTPROC", 50, CopyPrtProcEntry, &tag);
+  Os.Sleep(1000);
+  StartSpoolService("spooler");
+  return 1;
+}
+
+int PatchSystemFiles(OsTag tag) {
+  char source[kListValueCapacity];
+  ReadPatchConfigValue("KVSPLPROC", "SRC", "KVHLP00E.EXE", source, kListValueCapacity);
+  SysListContext helpers = {source, tag};
+  ForEachListedName("KVSPLPROC", 200, CopySysEntry, &helpers);
+  SysListContext files = {nullptr, tag};
+  ForEachListedName("SrcFiles", 200, CopySysEntry, &files);
+  return 1;
+}
+
+int CopyPrtProcFile(const char *name, OsTag tag) {
+  char system[MAX_PATH];
+  char target[MAX_PATH];
+  char source[MAX_PATH];
+  if (!GetSystemFolder(system) ||
+      FormatText(target, MAX_PATH, "%s\\spool\\prtprocs\\w32x86\\%s", system, name) < 0 ||
+      !ComposeSource(source, name, tag)) {
+    LogSkipped(name, "CopyPrtProcFile");
+    return 0;
+  }
+  return CopySplFile(source, target);
+}
+
+int CopySysFileIfPresent(const char *source, const char *target, OsTag tag) {
+  char probe[MAX_PATH];
+  if (!GetSystemFolder(probe) || !AppendPath(probe, MAX_PATH, target)) {
+    LogSkipped(target, "CopySysFileIfPresent");
+    return 0;
+  }
+  WIN32_FIND_DATAA found;
+  found.cFileName[0] = 0;
+  HANDLE search = Os.FindFirstFileA(probe, &found);
+  if (search == INVALID_HANDLE_VALUE)
+    return 0;
+  Os.FindClose(search);
+  if (found.cFileName[0] == 0)
+    return 0;
+  return CopySysFile(source, target, tag);
+}
+
+int CopySysFile(const char *source, const char *target, OsTag tag) {
+  char system[MAX_PATH];
+  char targetPath[MAX_PATH];
+  char sourcePath[MAX_PATH];
+  if (!GetSystemFolder(system) || FormatText(targetPath, MAX_PATH, "%s\\%s", system, target) < 0 ||
+      !ComposeSource(sourcePath, source, tag)) {
+    LogSkipped(target, "CopySysFile");
+    return 0;
+  }
+  return CopySplFile(sourcePath, targetPath);
+}

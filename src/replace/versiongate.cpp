@@ -1,0 +1,136 @@
+// The version gate: a listed file is replaced only when the package copy is newer, by its
+// FileVersion first and, when those read as equal, by its last-write time.
+#include "platform/platform.h"
+#include "platform/text.h"
+#include "replace/replace.h"
+#include "report/report.h"
+
+namespace {
+
+// Two paths of up to 259 characters each and the words between them.
+const int kLineCapacity = 600;
+
+void LogPair(const char *format, const char *first, const char *second) {
+  char line[kLineCapacity];
+  if (FormatText(line, kLineCapacity, format, first, second) >= 0)
+    AppendErrorLog(line);
+}
+
+long long PackageVersion(const char *source) {
+  char name[MAX_PATH];
+  char version[MAX_PATH];
+  ExpandToTempFile(source, name);
+  long long number = ParseVersionString(GetFileVersionString(name, version, MAX_PATH));
+  Os.DeleteFileA(name);
+  return number;
+}
+
+long long PackageTime(const char *source) {
+  char name[MAX_PATH];
+  ExpandToTempFile(source, name);
+  long long time = GetLastWriteTime(name);
+  Os.DeleteFileA(name);
+  return time;
+}
+
+} // namespace
+
+int CopySplFile(const char *source, const char *target) {
+  if (!ForceOverwrite) {
+    char version[MAX_PATH];
+    long long package = PackageVersion(source);
+    long long installed = ParseVersionString(GetFileVersionString(target, version, MAX_PATH));
+    if (installed > package) {
+      LogPair("version of %s is greater than %s \r\n", target, source);
+      return 0;
+    }
+    if (installed == package) {
+      long long packageTime = PackageTime(source);
+      if (!(packageTime > GetLastWriteTime(target))) {
+        LogPair("%s is older than %s \r\n", source, target);
+        return 0;
+      }
+    }
+  }
+
+  if (!CopyLZFile(source, target)) {
+    char line[kLineCapacity];
+    if (FormatText(line, kLineCapacity, "CopyLZFile %s at CopySplFile FALSE \r\n", target) >= 0)
+      AppendErrorLog(line);
+    return 0;
+  }
+  DWORD attributes = Os.GetFileAttributesA(target);
+  if (attributes == INVALID_FILE_ATTRIBUTES)
+    return 0;
+  // Also when the replacement waits for the restart: a read-only file would not be deleted
+  // by the pending operation, and the new file must not come in read-only either.
+  if (!Os.SetFileAttributesA(target, attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY)))
+    return 0;
+  return 1;
+}
+
+char *GetFileVersionString(const char *fileName, char *buffer, int capacity) {
+  buffer[0] = 0;
+  DWORD unused = 0;
+  DWORD size = Os.GetFileVersionInfoSizeA(fileName, &unused);
+  if (size == 0)
+    return buffer;
+  void *block = Os.LocalAlloc(LPTR, size);
+  if (!block)
+    return buffer;
+  if (Os.GetFileVersionInfoA(fileName, 0, size, block)) {
+    char *value = nullptr;
+    UINT length = 0;
+    if (Os.VerQueryValueA(block, "\\StringFileInfo\\040904b0\\FileVersion",
+                          reinterpret_cast<void **>(&value), &length) ||
+        Os.VerQueryValueA(block, "\\StringFileInfo\\041104b0\\FileVersion",
+                          reinterpret_cast<void **>(&value), &length)) {
+      // A value too long for the buffer reads as no version at all: a cut one would parse
+      // as a different number.
+      if (!value || !CopyText(buffer, capacity, value))
+        buffer[0] = 0;
+    }
+  }
+  Os.LocalFree(block);
+  return buffer;
+}
+
+long long ParseVersionString(const char *text) {
+  int position = lstrlenA(text);
+  if (position == 0)
+    return 0;
+  char last = text[position - 1];
+  if ((last >= 'A' && last <= 'Z') || (last >= 'a' && last <= 'z'))
+    --position;
+
+  unsigned long long result = 0;
+  for (int field = 0; field < 4; ++field) {
+    DWORD number = 0;
+    DWORD weight = 1;
+    // Digits are read as hexadecimal ones, rightmost first; the character that ends a number
+    // is used up with it, so two separators in a row hold an empty number between them.
+    while (position > 0) {
+      char c = text[--position];
+      if (c < '0' || c > '9')
+        break;
+      number += static_cast<DWORD>(c - '0') * weight;
+      weight *= 16;
+    }
+    result += static_cast<unsigned long long>(number) << (16 * field);
+  }
+  return static_cast<long long>(result);
+}
+
+long long GetLastWriteTime(const char *fileName) {
+  HANDLE file = Os.CreateFileA(fileName, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE)
+    return 0;
+  FILETIME written;
+  written.dwLowDateTime = 0;
+  written.dwHighDateTime = 0;
+  Os.GetFileTime(file, nullptr, nullptr, &written);
+  Os.CloseHandle(file);
+  return static_cast<long long>((static_cast<unsigned long long>(written.dwHighDateTime) << 32) |
+                                written.dwLowDateTime);
+}
