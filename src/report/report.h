@@ -12,8 +12,16 @@ const char *MakeErrorLogName();
 int AppendErrorLog(const char *text);
 
 // diagnostic.cpp
+// A report line, and the time and version texts, are formed in buffers of this many characters.
+static const int kReportTextCapacity = 500;
+// Writes tolvanix.log in the temp folder and opens it in Notepad. Returns 1.
 int WriteDiagnosticReport();
+// Writes text and "\r\n". Returns 0 when the report is not open, else the last write's result.
 int WriteReportLine(const char *text);
+// Writes the record of <system directory>\name. Returns 1 when the file is present, 0 when it
+// is absent or when its path or a line would not fit (the record is then not written at all).
 int WriteFileRecord(const char *name);
+// The helper service's current state (1 to 7), or -1 when it is not among the active services.
 int GetHelperServiceState();
+// Writes the UTC time text into buffer (kReportTextCapacity characters) and returns buffer.
 char *FormatFileTime(const FILETIME *time, char *buffer);
