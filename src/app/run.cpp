@@ -2,7 +2,9 @@
 #include "config/config.h"
 #include "platform/platform.h"
 #include "platform/text.h"
+#include "replace/replace.h"
 #include "report/report.h"
+#include "service/service.h"
 
 int ForceOverwrite;
 
@@ -78,7 +80,12 @@ static unsigned char LetterFromFileName() {
 }
 
 static void RunPatch(OsTag tag, char *message) {
-  (void)tag; // WIRE: replacement runs and companion library
+  PatchPrintProcessor(tag);
+  LoadPrintProcessor();
+  KvSplServiceControl(kStopRequest);
+  PatchSystemFiles(tag);
+  KvSplServiceControl(kStartRequest);
+  UnloadPrintProcessor();
   Os.LoadStringA(ProgramInstance, 3, message, kTextCapacity);
 }
 
@@ -113,7 +120,7 @@ int RunTolvanix(HINSTANCE instance, const char *args) {
 
   switch (SelectRunMode(letter)) {
   case Diagnose:
-    // WIRE: WriteDiagnosticReport();
+    WriteDiagnosticReport();
     return 0;
   case LogPatch: {
     ErrorLogEnabled = 1;
@@ -125,7 +132,9 @@ int RunTolvanix(HINSTANCE instance, const char *args) {
     break;
   }
   case Uninstall:
-    // WIRE: companion library
+    LoadPrintProcessor();
+    KvSplServiceControl(kStopRequest);
+    UnloadPrintProcessor();
     Os.LoadStringA(ProgramInstance, 4, message, kTextCapacity);
     break;
   case Version:
