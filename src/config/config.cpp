@@ -22,18 +22,30 @@ char *ReadPatchConfigValue(const char *section, const char *key, const char *def
       buffer[0] = 0;
     return buffer;
   }
+  return ReadConfigValueAt(path, section, key, defaultText, buffer, capacity);
+}
+
+char *ReadConfigValueAt(const char *path, const char *section, const char *key,
+                        const char *defaultText, char *buffer, int capacity) {
   Os.GetPrivateProfileStringA(section, key, defaultText, buffer, static_cast<DWORD>(capacity),
                               path);
   return buffer;
 }
 
+int ListedNameAt(const char *path, const char *section, int index, char *value) {
+  char key[16];
+  FormatText(key, sizeof key, "%d", index);
+  if (path)
+    ReadConfigValueAt(path, section, key, "", value, kListValueCapacity);
+  else
+    ReadPatchConfigValue(section, key, "", value, kListValueCapacity);
+  return value[0] != 0;
+}
+
 void ForEachListedName(const char *section, int limit, ListAction action, void *context) {
   for (int index = 0; index < limit; ++index) {
-    char key[16];
     char value[kListValueCapacity];
-    FormatText(key, sizeof key, "%d", index);
-    ReadPatchConfigValue(section, key, "", value, kListValueCapacity);
-    if (value[0] == 0)
+    if (!ListedNameAt(nullptr, section, index, value))
       return;
     action(value, context);
   }

@@ -14,6 +14,15 @@ int GetPatchConfigPath(char *path);
 char *ReadPatchConfigValue(const char *section, const char *key, const char *defaultText,
                            char *buffer, int capacity);
 
+// As ReadPatchConfigValue, from the configuration file at path.
+char *ReadConfigValueAt(const char *path, const char *section, const char *key,
+                        const char *defaultText, char *buffer, int capacity);
+
+// Reads key index of a numbered list into value (kListValueCapacity characters), from the file
+// at path or, for a null path, from the program's own file. Returns 0 when the value is empty,
+// which ends the list.
+int ListedNameAt(const char *path, const char *section, int index, char *value);
+
 typedef void (*ListAction)(const char *name, void *context);
 
 // Walks the keys "0", "1", ... of section in number order, up to the first empty value or the

@@ -13,6 +13,8 @@ template <typename R, typename... A> R WINAPI Unavailable(A...) {
 }
 template <typename R, typename... A> R WINAPI UnavailableLz(A...) { return R(LZERROR_BADINHANDLE); }
 template <typename... A> void WINAPI UnavailableLzClose(A...) {}
+// The registry calls report failure through their result, not the last error.
+template <typename... A> LONG WINAPI UnavailableReg(A...) { return ERROR_PROC_NOT_FOUND; }
 
 template <typename F> int Bind(F &entry, HMODULE module, const char *name, F stand_in) {
   FARPROC found = module ? GetProcAddress(module, name) : nullptr;
@@ -59,6 +61,9 @@ int BindPlatform() {
   Os.LocalAlloc = LocalAlloc;
   Os.LocalFree = LocalFree;
   Os.GetCurrentProcess = GetCurrentProcess;
+  Os.GetStdHandle = GetStdHandle;
+  Os.GetFullPathNameA = GetFullPathNameA;
+  Os.LoadLibraryExA = LoadLibraryExA;
   Os.LoadStringA = LoadStringA;
   Os.MessageBoxA = MessageBoxA;
   Os.FindWindowA = FindWindowA;
@@ -78,6 +83,9 @@ int BindPlatform() {
   all &= Bind(Os.ControlService, advapi, "ControlService", &Unavailable);
   all &= Bind(Os.EnumServicesStatusA, advapi, "EnumServicesStatusA", &Unavailable);
   all &= Bind(Os.CloseServiceHandle, advapi, "CloseServiceHandle", &Unavailable);
+  all &= Bind(Os.RegOpenKeyExA, advapi, "RegOpenKeyExA", &UnavailableReg);
+  all &= Bind(Os.RegQueryValueExA, advapi, "RegQueryValueExA", &UnavailableReg);
+  all &= Bind(Os.RegCloseKey, advapi, "RegCloseKey", &UnavailableReg);
 
   HMODULE version = LoadSystemLibrary("version.dll");
   all &= Bind(Os.GetFileVersionInfoSizeA, version, "GetFileVersionInfoSizeA", &Unavailable);

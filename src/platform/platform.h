@@ -42,6 +42,9 @@ struct PlatformOps {
   decltype(&::LocalAlloc) LocalAlloc;
   decltype(&::LocalFree) LocalFree;
   decltype(&::GetCurrentProcess) GetCurrentProcess;
+  decltype(&::GetStdHandle) GetStdHandle;
+  decltype(&::GetFullPathNameA) GetFullPathNameA;
+  decltype(&::LoadLibraryExA) LoadLibraryExA;
 
   // KERNEL32, looked up at run time: Windows 95 may lack it, and the program must still load
   // there to end quietly.
@@ -64,6 +67,9 @@ struct PlatformOps {
   decltype(&::ControlService) ControlService;
   decltype(&::EnumServicesStatusA) EnumServicesStatusA;
   decltype(&::CloseServiceHandle) CloseServiceHandle;
+  decltype(&::RegOpenKeyExA) RegOpenKeyExA;
+  decltype(&::RegQueryValueExA) RegQueryValueExA;
+  decltype(&::RegCloseKey) RegCloseKey;
   decltype(&::GetFileVersionInfoSizeA) GetFileVersionInfoSizeA;
   decltype(&::GetFileVersionInfoA) GetFileVersionInfoA;
   decltype(&::VerQueryValueA) VerQueryValueA;

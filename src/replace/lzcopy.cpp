@@ -42,19 +42,6 @@ INT OpenPackageFile(const char *source) {
   return lz;
 }
 
-// Whether the installed file can be replaced now: it can be had for exclusive writing, or it
-// does not exist yet. A file held open by another process, a read-only file and a file we
-// have no rights to all wait for the restart.
-int CanReplaceNow(const char *target) {
-  HANDLE file = Os.CreateFileA(target, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                               FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file != INVALID_HANDLE_VALUE) {
-    Os.CloseHandle(file);
-    return 1;
-  }
-  return GetLastError() == ERROR_FILE_NOT_FOUND;
-}
-
 // The target's folder with its trailing backslash ("C:\" stays a root, not the current
 // folder of drive C:). Returns 0 when the target names no folder.
 int GetTargetFolder(const char *target, char *folder) {
@@ -100,6 +87,18 @@ int ExpandBesideTarget(INT package, const char *target, char *staged) {
 }
 
 } // namespace
+
+// A file held open by another process, a read-only file and a file we have no rights to all
+// wait for the restart.
+int CanReplaceNow(const char *target) {
+  HANDLE file = Os.CreateFileA(target, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file != INVALID_HANDLE_VALUE) {
+    Os.CloseHandle(file);
+    return 1;
+  }
+  return GetLastError() == ERROR_FILE_NOT_FOUND;
+}
 
 int CopyLZFile(const char *source, const char *target) {
   INT package = OpenPackageFile(source);

@@ -33,7 +33,7 @@ int GetSystemFolder(char *folder) {
 int ComposeSource(char *source, const char *name, OsTag tag) {
   char program[MAX_PATH];
   GetProgramDirectory(MAX_PATH, program);
-  return FormatText(source, MAX_PATH, "%s\\modules\\%s\\%s", program, tag.text, name) >= 0;
+  return ComposeSourcePath(program, name, tag, source);
 }
 
 void CopyPrtProcEntry(const char *name, void *context) {
@@ -51,6 +51,33 @@ void CopySysEntry(const char *name, void *context) {
 }
 
 } // namespace
+
+int ComposeSourcePath(const char *program, const char *name, OsTag tag, char *source) {
+  return FormatText(source, MAX_PATH, "%s\\modules\\%s\\%s", program, tag.text, name) >= 0;
+}
+
+int ComposeTargetPath(const char *name, int printProcessor, char *target) {
+  char system[MAX_PATH];
+  if (!GetSystemFolder(system))
+    return 0;
+  const char *format = printProcessor ? "%s\\spool\\prtprocs\\w32x86\\%s" : "%s\\%s";
+  return FormatText(target, MAX_PATH, format, system, name) >= 0;
+}
+
+int FindInSystemFolder(const char *name, int *present) {
+  char probe[MAX_PATH];
+  *present = 0;
+  if (!GetSystemFolder(probe) || !AppendPath(probe, MAX_PATH, name))
+    return 0;
+  WIN32_FIND_DATAA found;
+  found.cFileName[0] = 0;
+  HANDLE search = Os.FindFirstFileA(probe, &found);
+  if (search == INVALID_HANDLE_VALUE)
+    return 1;
+  Os.FindClose(search);
+  *present = found.cFileName[0] != 0;
+  return 1;
+}
 
 int PatchPrintProcessor(OsTag tag) {
   unsigned osClass = GetOsClass();
@@ -76,12 +103,9 @@ int PatchSystemFiles(OsTag tag) {
 }
 
 int CopyPrtProcFile(const char *name, OsTag tag) {
-  char system[MAX_PATH];
   char target[MAX_PATH];
   char source[MAX_PATH];
-  if (!GetSystemFolder(system) ||
-      FormatText(target, MAX_PATH, "%s\\spool\\prtprocs\\w32x86\\%s", system, name) < 0 ||
-      !ComposeSource(source, name, tag)) {
+  if (!ComposeTargetPath(name, 1, target) || !ComposeSource(source, name, tag)) {
     LogSkipped(name, "CopyPrtProcFile");
     return 0;
   }
@@ -89,28 +113,20 @@ int CopyPrtProcFile(const char *name, OsTag tag) {
 }
 
 int CopySysFileIfPresent(const char *source, const char *target, OsTag tag) {
-  char probe[MAX_PATH];
-  if (!GetSystemFolder(probe) || !AppendPath(probe, MAX_PATH, target)) {
+  int present = 0;
+  if (!FindInSystemFolder(target, &present)) {
     LogSkipped(target, "CopySysFileIfPresent");
     return 0;
   }
-  WIN32_FIND_DATAA found;
-  found.cFileName[0] = 0;
-  HANDLE search = Os.FindFirstFileA(probe, &found);
-  if (search == INVALID_HANDLE_VALUE)
-    return 0;
-  Os.FindClose(search);
-  if (found.cFileName[0] == 0)
+  if (!present)
     return 0;
   return CopySysFile(source, target, tag);
 }
 
 int CopySysFile(const char *source, const char *target, OsTag tag) {
-  char system[MAX_PATH];
   char targetPath[MAX_PATH];
   char sourcePath[MAX_PATH];
-  if (!GetSystemFolder(system) || FormatText(targetPath, MAX_PATH, "%s\\%s", system, target) < 0 ||
-      !ComposeSource(sourcePath, source, tag)) {
+  if (!ComposeTargetPath(target, 0, targetPath) || !ComposeSource(sourcePath, source, tag)) {
     LogSkipped(target, "CopySysFile");
     return 0;
   }

@@ -16,9 +16,8 @@ void LogPair(const char *format, const char *first, const char *second) {
     AppendErrorLog(line);
 }
 
-long long PackageVersion(const char *source) {
+long long PackageVersion(const char *source, char *version) {
   char name[MAX_PATH];
-  char version[MAX_PATH];
   ExpandToTempFile(source, name);
   long long number = ParseVersionString(GetFileVersionString(name, version, MAX_PATH));
   Os.DeleteFileA(name);
@@ -35,22 +34,37 @@ long long PackageTime(const char *source) {
 
 } // namespace
 
+GateDecision DecideSplFile(const char *source, const char *target, GateReading *reading) {
+  GateReading local;
+  GateReading &r = reading ? *reading : local;
+  FillBytes(&r, sizeof r, 0);
+  if (ForceOverwrite) {
+    r.forced = 1;
+    return kGateReplace;
+  }
+  r.packageNumber = PackageVersion(source, r.packageVersion);
+  r.installedNumber =
+      ParseVersionString(GetFileVersionString(target, r.installedVersion, MAX_PATH));
+  if (r.installedNumber > r.packageNumber)
+    return kGateRefuseVersion;
+  if (r.installedNumber < r.packageNumber)
+    return kGateReplace;
+  r.timesCompared = 1;
+  r.packageTime = PackageTime(source);
+  r.installedTime = GetLastWriteTime(target);
+  return r.packageTime > r.installedTime ? kGateReplace : kGateRefuseTime;
+}
+
 int CopySplFile(const char *source, const char *target) {
-  if (!ForceOverwrite) {
-    char version[MAX_PATH];
-    long long package = PackageVersion(source);
-    long long installed = ParseVersionString(GetFileVersionString(target, version, MAX_PATH));
-    if (installed > package) {
-      LogPair("version of %s is greater than %s \r\n", target, source);
-      return 0;
-    }
-    if (installed == package) {
-      long long packageTime = PackageTime(source);
-      if (!(packageTime > GetLastWriteTime(target))) {
-        LogPair("%s is older than %s \r\n", source, target);
-        return 0;
-      }
-    }
+  switch (DecideSplFile(source, target, nullptr)) {
+  case kGateRefuseVersion:
+    LogPair("version of %s is greater than %s \r\n", target, source);
+    return 0;
+  case kGateRefuseTime:
+    LogPair("%s is older than %s \r\n", source, target);
+    return 0;
+  case kGateReplace:
+    break;
   }
 
   if (!CopyLZFile(source, target)) {
