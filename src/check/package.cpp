@@ -311,38 +311,26 @@ void CheckPayload(const char *folder, OsTag tag, const char *name, const char *s
     return;
   }
 
-  unsigned char head[14];
-  DWORD got = 0;
-  if (!ReadHead(source, head, sizeof head, &got)) {
-    Finding(kError, source, section, key, "cannot be read");
-    return;
-  }
-  static const unsigned char kSzdd[] = {'S', 'Z', 'D', 'D', 0x88, 0xF0, 0x27, 0x33};
-  int compressed = got >= 8;
-  for (int i = 0; compressed && i < 8; ++i)
-    compressed = head[i] == kSzdd[i];
+  DWORD declared = 0;
+  int compressed = ReadDeclaredSize(source, &declared);
 
   char expanded[MAX_PATH];
   ExpandToTempFile(source, expanded);
-  // A failed expansion leaves no file at the name: the patcher only renames a whole one there.
+  // A failed expansion leaves no file at the name: the patcher only renames a whole one there,
+  // and it refuses a compressed file that expands to less than its header declares.
   if (expanded[0] == 0 || Os.GetFileAttributesA(expanded) == INVALID_FILE_ATTRIBUTES) {
-    Finding(kError, source, section, key,
-            compressed ? "the compressed file cannot be expanded" : "cannot be read");
+    if (compressed) {
+      char number[16];
+      FormatText(number, sizeof number, "%lu", declared);
+      Finding(kError, source, section, key,
+              "the compressed file is truncated or damaged: it does not expand to the %s bytes "
+              "its header declares",
+              number);
+    } else
+      Finding(kError, source, section, key, "cannot be read");
     return;
   }
   DWORD size = FileSizeOf(expanded);
-  if (compressed && got >= 14) {
-    DWORD declared =
-        head[10] | (head[11] << 8) | (head[12] << 16) | (static_cast<DWORD>(head[13]) << 24);
-    if (declared != size) {
-      char numbers[64];
-      FormatText(numbers, sizeof numbers, "%lu of %lu", size, declared);
-      Finding(kError, source, section, key,
-              "the compressed file is truncated or damaged: it expands to %s bytes", numbers);
-      Os.DeleteFileA(expanded);
-      return;
-    }
-  }
 
   char version[MAX_PATH];
   long long number = ParseVersionString(GetFileVersionString(expanded, version, MAX_PATH));

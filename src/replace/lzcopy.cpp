@@ -60,7 +60,8 @@ int GetTargetFolder(const char *target, char *folder) {
 // Expands the open package file into a fresh "kv" file in the target's folder. Returns 1 with
 // the file's name in staged, or 0 with no such file left behind. The package handle is
 // closed either way.
-int ExpandBesideTarget(INT package, const char *target, char *staged) {
+int ExpandBesideTarget(INT package, DWORD declared, int haveDeclared, const char *target,
+                       char *staged) {
   char folder[MAX_PATH];
   staged[0] = 0;
   if (!GetTargetFolder(target, folder) || Os.GetTempFileNameA(folder, "kv", 0, staged) == 0) {
@@ -78,7 +79,9 @@ int ExpandBesideTarget(INT package, const char *target, char *staged) {
     Os.CloseHandle(out);
   }
   Os.LZClose(package);
-  if (copied < 0) {
+  // The expansion of a truncated compressed file ends early without an error: only the size
+  // its header declares tells a whole file from a cut one.
+  if (copied < 0 || (haveDeclared && static_cast<DWORD>(copied) != declared)) {
     Os.DeleteFileA(staged);
     staged[0] = 0;
     return 0;
@@ -87,6 +90,26 @@ int ExpandBesideTarget(INT package, const char *target, char *staged) {
 }
 
 } // namespace
+
+int ReadDeclaredSize(const char *source, DWORD *size) {
+  static const unsigned char kMagic[] = {'S', 'Z', 'D', 'D', 0x88, 0xF0, 0x27, 0x33};
+  unsigned char head[14];
+  DWORD got = 0;
+  HANDLE file = Os.CreateFileA(source, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE)
+    return 0;
+  if (!Os.ReadFile(file, head, sizeof head, &got, nullptr))
+    got = 0;
+  Os.CloseHandle(file);
+  if (got < sizeof head)
+    return 0;
+  for (unsigned i = 0; i < sizeof kMagic; ++i)
+    if (head[i] != kMagic[i])
+      return 0;
+  *size = head[10] | (head[11] << 8) | (head[12] << 16) | (static_cast<DWORD>(head[13]) << 24);
+  return 1;
+}
 
 // A file held open by another process, a read-only file and a file we have no rights to all
 // wait for the restart.
@@ -110,7 +133,9 @@ int CopyLZFile(const char *source, const char *target) {
   int now = CanReplaceNow(target);
 
   char staged[MAX_PATH];
-  if (!ExpandBesideTarget(package, target, staged)) {
+  DWORD declared = 0;
+  int haveDeclared = ReadDeclaredSize(source, &declared);
+  if (!ExpandBesideTarget(package, declared, haveDeclared, target, staged)) {
     LogTargetFailure("LZCopy %s at CopyLZFile FALSE \r\n", target);
     return 0;
   }

@@ -6,6 +6,9 @@
 // lzcopy.cpp
 int CopyLZFile(const char *source, const char *target);
 char *ExpandToTempFile(const char *source, char *name);
+// Reads the expanded size that a compressed (SZDD) file's header declares. Returns 1 with
+// *size set, or 0 when the file is not compressed or cannot be read.
+int ReadDeclaredSize(const char *source, DWORD *size);
 // Whether the installed file can be replaced now (1) or only at the restart (0): it can be had
 // for exclusive writing, or it does not exist yet. On 0, GetLastError tells why.
 int CanReplaceNow(const char *target);

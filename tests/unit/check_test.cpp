@@ -126,7 +126,7 @@ const Trap kTraps[] = {
     {"binary differs", nullptr, "binary_differs.dll", nullptr, nullptr, "warning",
      "binary version 1.0.0.9 disagrees"},
     {"truncated", nullptr, "truncated.dll", nullptr, nullptr, "error",
-     "truncated or damaged: it expands to"},
+     "truncated or damaged: it does not expand to"},
     {"not a program", INI("1=notes.txt\r\n"), nullptr, nullptr, nullptr, "warning",
      "not a Windows program"},
     {"missing on NT only", nullptr, nullptr, nullptr, "modules\\NT\\system.dll", "error",

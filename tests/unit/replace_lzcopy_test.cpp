@@ -159,6 +159,22 @@ TEST(CopyLZFile, CopyBreakingOffHalfWayKeepsTheInstalledFile) {
   EXPECT_EQ(g_registrations.size(), 0u) << Describe(g_registrations);
 }
 
+TEST(CopyLZFile, TruncatedCompressedPackageKeepsTheInstalledFile) {
+  // The platform's expansion stops early on a cut file without an error; only the size the
+  // header declares tells it from a whole one.
+  TempFolder folder;
+  CapturedErrorLog log;
+  std::string target = folder / "installed.dll";
+  WriteFileBytes(target, "previous content");
+
+  int result = CopyLZFile(FixturePath("check", "truncated.dll").c_str(), target.c_str());
+
+  EXPECT_EQ(result, 0);
+  EXPECT_EQ(ReadFileBytes(target), "previous content");
+  EXPECT_EQ(log.Text(), "LZCopy " + target + " at CopyLZFile FALSE \r\n");
+  EXPECT_EQ(ListFiles(folder.path(), "kv*").size(), 0u) << "failed expansion left behind";
+}
+
 TEST(CopyLZFile, LockedTargetWhoseExpansionFailsRegistersNothing) {
   TempFolder folder;
   CapturedErrorLog log;
