@@ -26,6 +26,7 @@ struct CheckRecord {
   int jsonLength;
   int textLength;
   int overflow;
+  int textFields; // fields on the person's line so far
 };
 
 void BeginRecord(CheckRecord *record, const char *type, const char *headline);

@@ -22,6 +22,17 @@ void Append(char *buf, int *length, int *overflow, const char *text) {
   *length += add;
 }
 
+// The person's form: the headline, then one indented line "name: value, name: value". The
+// section and key are already in the headline.
+void AddTextField(CheckRecord *record, const char *name, const char *value) {
+  if (!lstrcmpA(name, "section") || !lstrcmpA(name, "key"))
+    return;
+  Append(record->text, &record->textLength, &record->overflow, record->textFields++ ? ", " : "  ");
+  Append(record->text, &record->textLength, &record->overflow, name);
+  Append(record->text, &record->textLength, &record->overflow, ": ");
+  Append(record->text, &record->textLength, &record->overflow, value);
+}
+
 void Write(const char *text, int length) {
   DWORD written = 0;
   if (CheckOutput && CheckOutput != INVALID_HANDLE_VALUE)
@@ -72,6 +83,7 @@ void BeginRecord(CheckRecord *record, const char *type, const char *headline) {
   record->jsonLength = 0;
   record->textLength = 0;
   record->overflow = 0;
+  record->textFields = 0;
   record->json[0] = 0;
   record->text[0] = 0;
   Append(record->json, &record->jsonLength, &record->overflow, "{\"type\":");
@@ -95,11 +107,7 @@ void AddField(CheckRecord *record, const char *name, const char *value) {
     Append(record->json, &record->jsonLength, &record->overflow, ",");
     Append(record->json, &record->jsonLength, &record->overflow, key);
     Append(record->json, &record->jsonLength, &record->overflow, ":");
-    Append(record->text, &record->textLength, &record->overflow, "  ");
-    Append(record->text, &record->textLength, &record->overflow, name);
-    Append(record->text, &record->textLength, &record->overflow, ": ");
-    Append(record->text, &record->textLength, &record->overflow, value);
-    Append(record->text, &record->textLength, &record->overflow, "\r\n");
+    AddTextField(record, name, value);
   }
   Append(record->json, &record->jsonLength, &record->overflow, quoted);
 }
@@ -117,11 +125,7 @@ void AddNumberField(CheckRecord *record, const char *name, long long value) {
   Append(record->json, &record->jsonLength, &record->overflow, key);
   Append(record->json, &record->jsonLength, &record->overflow, ":");
   Append(record->json, &record->jsonLength, &record->overflow, text);
-  Append(record->text, &record->textLength, &record->overflow, "  ");
-  Append(record->text, &record->textLength, &record->overflow, name);
-  Append(record->text, &record->textLength, &record->overflow, ": ");
-  Append(record->text, &record->textLength, &record->overflow, text);
-  Append(record->text, &record->textLength, &record->overflow, "\r\n");
+  AddTextField(record, name, text);
 }
 
 void EmitRecord(CheckRecord *record) {
@@ -133,6 +137,8 @@ void EmitRecord(CheckRecord *record) {
     Append(record->json, &record->jsonLength, &record->overflow, "}\r\n");
     Write(record->json, record->jsonLength);
   } else {
+    if (record->textFields)
+      Append(record->text, &record->textLength, &record->overflow, "\r\n");
     Write(record->text, record->textLength);
   }
 }
@@ -149,6 +155,7 @@ void ReportFinding(FindingLevel level, const char *file, const char *section, co
   record.jsonLength = 0;
   record.textLength = 0;
   record.overflow = 0;
+  record.textFields = 0;
   Append(record.json, &record.jsonLength, &record.overflow, "{\"type\":\"finding\"");
   Append(record.text, &record.textLength, &record.overflow, word);
   Append(record.text, &record.textLength, &record.overflow, ":");

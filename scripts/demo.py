@@ -1,0 +1,177 @@
+"""The main job on a sample machine: a throwaway Wine prefix (Windows 7) with an older driver
+installed, the sample package in C:\\pkg, and tolvanix.exe run in the L mode.
+
+Prints the package check and the plan before the patch, a before-and-after table of every
+listed file, the error log the run showed in Notepad, the operations waiting for the restart,
+verify before and after the restart, and the diagnostic report of the patched machine.
+Started by scripts/demo, which builds everything and gives it a display."""
+import json
+import os
+import shutil
+import sys
+import time
+
+REPO = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(REPO, "tests", "e2e"))
+import bed  # noqa: E402
+from bed import Built, Helper, Scenario  # noqa: E402
+
+BUILD = os.path.join(REPO, "build", "windows")
+SYS = "C:\\windows\\system32\\"
+PRTPROCS = SYS + "spool\\prtprocs\\w32x86\\"
+CHECK = "C:\\pkg\\tolvanix-check.exe"
+DAY = 86400
+NOW = int(time.time())
+
+INI = """[tolvanix]\r
+Manufacturer=Kestova\r
+\r
+[PRINTPROC]\r
+0=kvpp7x.dll\r
+1=kvppnew.dll\r
+\r
+[KVSPLPROC]\r
+SRC=kvhl05c.exe\r
+0=kvhl05c.exe\r
+1=kvhl05d.exe\r
+\r
+[SrcFiles]\r
+0=kvqrt7xb.dll\r
+1=kvsrv05c.ksi\r
+"""
+
+P = "payloads/"
+FILES = {
+    CHECK: Built("tolvanix-check.exe"),
+    "C:\\pkg\\kvprc7a.dll": Helper("kvprc7a.dll"),
+    "C:\\tolvbed\\holdfile.exe": Helper("holdfile.exe"),
+    # The package: one file compressed, the others plain.
+    "C:\\pkg\\modules\\2K\\kvpp7x.dll": Built(P + "v1_0_0_10.dll_"),
+    "C:\\pkg\\modules\\2K\\kvppnew.dll": Built(P + "v1_0_0_0.dll"),
+    "C:\\pkg\\modules\\2K\\kvhl05c.exe": Built(P + "helper.exe"),
+    "C:\\pkg\\modules\\2K\\kvqrt7xb.dll": Built(P + "v1_0_0_9.dll"),
+    "C:\\pkg\\modules\\2K\\kvsrv05c.ksi": (Built(P + "plain_b.dll"), NOW - 1 * DAY),
+    # The older driver on the machine.
+    PRTPROCS + "kvpp7x.dll": (Built(P + "v1_0_0_9.dll"), NOW - 300 * DAY),
+    SYS + "kvhl05c.exe": (Built(P + "helper_old.exe"), NOW - 300 * DAY),
+    SYS + "kvqrt7xb.dll": (Built(P + "v1_0_0_10.dll"), NOW - 300 * DAY),
+    SYS + "kvsrv05c.ksi": (Built(P + "plain_a.dll"), NOW - 300 * DAY),
+}
+# The same files for Windows NT 4.0.
+for _name in ("kvpp7x.dll", "kvppnew.dll", "kvhl05c.exe", "kvqrt7xb.dll", "kvsrv05c.ksi"):
+    FILES["C:\\pkg\\modules\\NT\\" + _name] = FILES["C:\\pkg\\modules\\2K\\" + _name]
+TARGETS = [PRTPROCS + "kvpp7x.dll", PRTPROCS + "kvppnew.dll", SYS + "kvhl05c.exe",
+           SYS + "kvhl05d.exe", SYS + "kvqrt7xb.dll", SYS + "kvsrv05c.ksi"]
+PRE = [
+    # The driver's helper program is running: its file cannot be replaced until the restart.
+    "cmd.exe /c start C:\\tolvbed\\holdfile.exe " + SYS + "kvhl05c.exe",
+    "C:\\tolvbed\\holdfile.exe --wait",
+    "cmd.exe /c %s package C:\\pkg > C:\\tolvbed\\package.txt" % CHECK,
+    "cmd.exe /c %s plan C:\\pkg --json > C:\\tolvbed\\plan.json" % CHECK,
+]
+
+
+def heading(text):
+    print("\n== %s ==" % text)
+
+
+def records(text):
+    return [json.loads(line) for line in text.splitlines() if line.strip().startswith("{")]
+
+
+def file_state(r, path):
+    if not r.exists(path):
+        return "absent"
+    st = os.stat(r.unix(path))
+    return "%d bytes, %s" % (st.st_size, time.strftime("%Y-%m-%d", time.gmtime(st.st_mtime)))
+
+
+def before_state(target):
+    entry = FILES.get(target)
+    if entry is None:
+        return "absent"
+    built, when = entry
+    size = os.path.getsize(os.path.join(BUILD, *built.name.split("/")))
+    return "%d bytes, %s" % (size, time.strftime("%Y-%m-%d", time.gmtime(when)))
+
+
+def verify(r, title):
+    code, out = r.run_console("%s verify C:\\pkg --json" % CHECK)
+    heading("%s: tolvanix-check verify --json (exit code %d)" % (title, code))
+    for x in records(out):
+        if x.get("type") == "file":
+            print("%-44s %s" % (x["target"].replace(SYS, "system32\\"), x.get("state")))
+        elif x.get("type") == "finding":
+            print("%s: %s %s" % (x["level"], x.get("file", ""), x.get("message", "")))
+
+
+def show(r, started):
+    heading("tolvanix-check package C:\\pkg (before the patch)")
+    print((r.file("C:\\tolvbed\\package.txt") or b"").decode("latin-1").replace("\r\n", "\n")
+          .rstrip())
+    plan = {x["target"]: x for x in records((r.file("C:\\tolvbed\\plan.json") or b"")
+                                            .decode("latin-1")) if x.get("type") == "file"}
+    heading("Every listed file: before, the plan's decision, and after the L-mode run")
+    row = "%-42s %-23s %-9s %-9s %-23s %s"
+    print(row % ("file", "before", "installed", "package", "decision (plan)", "after"))
+    for target in TARGETS:
+        p = plan.get(target, {})
+        print(row % (target.replace(SYS, "system32\\"), before_state(target),
+                     p.get("installed version") or "-", p.get("package version") or "-",
+                     p.get("decision", "?"), file_state(r, target)))
+    print("(the installed version of a file held open reads as none, for the patcher too)")
+    heading("The closing box")
+    for box in r.boxes:
+        print("caption %r, text %r, answered %s" % (box.caption, box.text, box.answer))
+    heading("The error log, as Notepad was given it")
+    for note in r.notepads:
+        print("Notepad command line: %r" % note.cmdline)
+        print((note.content or b"(no log: nothing failed)").decode("latin-1").rstrip())
+    heading("Operations waiting for the restart")
+    for source, target in r.pending:
+        print("%s -> %s" % (source, target or "(delete)"))
+    verify(r, "Before the restart")
+
+    r.after_restart()
+    heading("After the restart")
+    for target in TARGETS:
+        print("%-44s %s" % (target.replace(SYS, "system32\\"), file_state(r, target)))
+    verify(r, "After the restart")
+
+    code, out = r.run_console("C:\\pkg\\tolvanix.exe /D")
+    report = bed.TEMP + "\\tolvanix.log"
+    for _ in range(100):
+        if r.exists(report):
+            break
+        time.sleep(0.1)
+    heading("tolvanix.exe /D: the diagnostic report (%s)" % report)
+    print((r.file(report) or b"(no report)").decode("latin-1").replace("\r\n", "\n").rstrip())
+    print("\nThe patch run took %.1f s (its fixed waits: 1.5 s + 1.0 s around the spooler, "
+          "2.0 s before the log is deleted); the whole demo %.0f s." % (
+              (r.elapsed_ms or 0) / 1000.0, time.monotonic() - started))
+
+
+def main():
+    sc = Scenario("demo", None, windows="win7", args="/L", ini=INI, files=FILES, pre=PRE,
+                  answer="cancel", timeout=60)
+    work = os.path.join(bed.tolv_work(), "demo")
+    bed.shell_env("tolv_ensure_template")
+    if os.path.exists(work):
+        shutil.rmtree(work)
+    r = bed.Run(sc, os.path.join(BUILD, "tolvanix.exe"),
+                os.path.join(BUILD, "tests", "e2e", "helpers"), work)
+    started = time.monotonic()
+    try:
+        r.execute()
+        if not r.done:
+            print(r.describe())
+            return 1
+        show(r, started)
+    finally:
+        r.wineserver_kill()
+        shutil.rmtree(work, ignore_errors=True)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
