@@ -101,17 +101,29 @@ class Built:
         return "Built(%r)" % self.name
 
 
+class Link:
+    """A symbolic link made on the Unix side, pointing at another path of the prefix, e.g.
+    files={TEMP + "\\tolvanix.log": Link("C:\\tolvbed\\victim.txt")}."""
+
+    def __init__(self, target):
+        self.target = target
+
+    def __repr__(self):
+        return "Link(%r)" % self.target
+
+
 class Scenario:
     def __init__(self, name, check, windows="win7", program="tolvanix.exe", args="", cmdline=None,
                  ini="[tolvanix]\r\n", files=None, answer="cancel", dll_overrides=None, pre=(),
                  cwd="C:\\work", program_file=None, exit_code=0, closing_box=True, timeout=20,
-                 winedebug=None, xfail=None):
+                 winedebug=None, xfail=None, env=None):
         self.name, self.check = name, check
         self.windows, self.program, self.args, self.cmdline = windows, program, args, cmdline
         self.ini, self.files, self.answer = ini, dict(files or {}), answer
         self.dll_overrides, self.pre, self.cwd = dll_overrides, list(pre), cwd
         self.program_file, self.exit_code, self.closing_box = program_file, exit_code, closing_box
         self.timeout, self.xfail, self.winedebug = timeout, xfail, winedebug
+        self.env = dict(env or {})
 
     def command_line(self):
         path = "C:\\pkg\\" + self.program
@@ -131,7 +143,7 @@ def scenario(name=None, **settings):
       cmdline        the whole command line instead; "{program}" stands for C:\\pkg\\<program>
       ini            text of C:\\pkg\\tolvanix.ini (None: no file)
       files          {windows path: bytes | str | Helper(...) | Built(...) | None (delete)},
-                     or a (content, last-write time) pair
+                     or a (content, last-write time) pair, or Link(windows path)
       answer         how to answer boxes: "ok", "cancel" (default), "escape"; "ok,cancel" for two
       dll_overrides  WINEDLLOVERRIDES for the session ("notepad.exe=n" is added to it)
       pre            command lines run in the session before the program
@@ -139,6 +151,8 @@ def scenario(name=None, **settings):
       exit_code      expected exit code (default 0; None: not checked)
       closing_box    check every box is the plain OK/Cancel closing box (default True)
       winedebug      WINEDEBUG for the session, e.g. "+loaddll" for Run.loaded_modules()
+      env            more environment for the Wine session, e.g. {"TZ": "JST-9"} (Wine's time
+                     zone; tests/wine-env.sh defaults it to UTC)
       xfail          reason: the scenario is expected to fail until that is done
     """
 
@@ -289,6 +303,7 @@ class Run:
                                                               "notepad.exe=n"]))
         if sc.winedebug:
             self.env["WINEDEBUG"] = sc.winedebug
+        self.env.update(sc.env)
         self.session = None
         self.log = os.path.join(work, "wine.log")
         self.timings = {}
@@ -331,7 +346,9 @@ class Run:
             self._place(winpath, content[0])
             os.utime(target, (content[1], content[1]))
             return
-        if isinstance(content, Helper):
+        if isinstance(content, Link):
+            os.symlink(self.unix(content.target), target)
+        elif isinstance(content, Helper):
             shutil.copyfile(os.path.join(self.helpers, content.name), target)
         elif isinstance(content, Built):
             shutil.copyfile(os.path.join(os.path.dirname(self.exe), *content.name.split("/")),
