@@ -24,6 +24,9 @@ unsigned GetOsClass();
 int GetProgramDirectory(int capacity, char *buffer);
 
 // run.cpp
+// What follows the program's own name on a command line (quoted or not), blanks skipped: the
+// argument text a C runtime's start-up would hand to WinMain.
+const char *SkipProgramName(const char *commandLine);
 // Finds the mode letter: the character right after the first "/" of the argument text.
 // Returns 1 and sets *letter when there is one, 0 when there is no "/" or it ends the text.
 int FindModeLetter(const char *args, unsigned char *letter);

@@ -11,25 +11,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR args, int) {
   return RunTolvanix(instance, args);
 }
 
-// What follows the program's own name on the command line (quoted or not), blanks skipped.
-static char *SkipProgramName(char *line) {
-  if (*line == '"') {
-    ++line;
-    while (*line && *line != '"')
-      ++line;
-    if (*line == '"')
-      ++line;
-  } else {
-    while (static_cast<unsigned char>(*line) > ' ')
-      ++line;
-  }
-  while (*line && static_cast<unsigned char>(*line) <= ' ')
-    ++line;
-  return line;
-}
-
 extern "C" void tolvanix_start() {
-  char *args = SkipProgramName(GetCommandLineA());
-  int code = WinMain(GetModuleHandleA(nullptr), nullptr, args, SW_SHOWDEFAULT);
+  const char *args = SkipProgramName(GetCommandLineA());
+  int code = WinMain(GetModuleHandleA(nullptr), nullptr, const_cast<LPSTR>(args), SW_SHOWDEFAULT);
   ExitProcess(static_cast<UINT>(code));
 }

@@ -10,6 +10,22 @@ int ForceOverwrite;
 
 static const int kTextCapacity = 300;
 
+const char *SkipProgramName(const char *line) {
+  if (*line == '"') {
+    ++line;
+    while (*line && *line != '"')
+      ++line;
+    if (*line == '"')
+      ++line;
+  } else {
+    while (static_cast<unsigned char>(*line) > ' ')
+      ++line;
+  }
+  while (*line && static_cast<unsigned char>(*line) <= ' ')
+    ++line;
+  return line;
+}
+
 int FindModeLetter(const char *args, unsigned char *letter) {
   for (const char *p = args; *p; ++p) {
     if (*p == '/') {

@@ -3,25 +3,9 @@
 // unit tests too.
 #include <windows.h>
 
+#include "app/app.h"
 #include "check/check.h"
 #include "platform/platform.h"
-
-// What follows the program's own name on the command line (quoted or not), blanks skipped.
-static const char *SkipProgramName(const char *line) {
-  if (*line == '"') {
-    ++line;
-    while (*line && *line != '"')
-      ++line;
-    if (*line == '"')
-      ++line;
-  } else {
-    while (static_cast<unsigned char>(*line) > ' ')
-      ++line;
-  }
-  while (*line && static_cast<unsigned char>(*line) <= ' ')
-    ++line;
-  return line;
-}
 
 extern "C" void tolvanix_check_start() {
   BindPlatform();

@@ -5,15 +5,22 @@
 // wvsprintfA writes at most 1,024 characters with its terminator into the buffer it is given.
 static const int kFormatScratch = 1025;
 
+// Formats into scratch (kFormatScratch characters). Returns the length, or -1 when the result
+// may have been cut at wvsprintfA's own limit.
+static int FormatScratch(char *scratch, const char *format, va_list args) {
+  int length = wvsprintfA(scratch, format, args);
+  return length < 0 || length >= kFormatScratch - 1 ? -1 : length;
+}
+
 int FormatText(char *buf, int cap, const char *format, ...) {
   if (cap <= 0)
     return -1;
   char scratch[kFormatScratch];
   va_list args;
   va_start(args, format);
-  int length = wvsprintfA(scratch, format, args);
+  int length = FormatScratch(scratch, format, args);
   va_end(args);
-  if (length < 0 || length >= cap || length >= kFormatScratch - 1) {
+  if (length < 0 || length >= cap) {
     buf[0] = 0;
     return -1;
   }
@@ -30,6 +37,7 @@ int FormatDisplayText(char *buf, int cap, const char *format, ...) {
   va_start(args, format);
   int length = wvsprintfA(scratch, format, args);
   va_end(args);
+  // Whatever wvsprintfA wrote within its limit is shown, clipped to the buffer.
   if (length < 0)
     length = 0;
   if (length > kFormatScratch - 1)
