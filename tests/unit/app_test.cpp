@@ -1,4 +1,4 @@
-// Run control: mode letter, options, OS class, program directory, closing box and restart.
+// Run control: mode letter, options, OS class, program directory and the restart's privilege.
 #include <string>
 #include <vector>
 
@@ -7,64 +7,34 @@
 
 namespace {
 
-struct LetterCase {
-  const char *args;
-  int found;
-  unsigned char letter;
-};
-
-TEST(ModeLetter, IsTheCharacterAfterTheFirstSlashWhateverItIs) {
-  const LetterCase cases[] = {
-      {"", 0, 0},
-      {"/", 0, 0},
-      {"abc /", 0, 0},
-      {"/D", 1, 'D'},
-      {"/Diag", 1, 'D'},
-      {"/ D", 1, ' '},
-      {"/OS=NT /D", 1, 'O'},
-      {"x/v", 1, 'v'},
-      {"\"a/L b\"", 1, 'L'},
-      {"/\xE9", 1, 0xE9},
-      {"/FOW", 1, 'F'},
+TEST(ModeLetter, IsTheCharacterAfterTheFirstSlashAndOnlyTenBytesPickAMode) {
+  const struct {
+    const char *args;
+    unsigned char letter; // 0: none found
+  } cases[] = {
+      {"", 0},       {"/", 0},           {"abc /", 0}, {"/D", 'D'},        {"/Diag", 'D'},
+      {"/ D", ' '},  {"/OS=NT /D", 'O'}, {"x/v", 'v'}, {"\"a/L b\"", 'L'}, {"/\xE9", 0xE9},
+      {"/FOW", 'F'},
   };
-  for (const LetterCase &c : cases) {
+  for (const auto &c : cases) {
     unsigned char letter = 0x55;
-    int found = FindModeLetter(c.args, &letter);
-    EXPECT_EQ(found, c.found) << "args [" << c.args << "]";
-    if (c.found)
-      EXPECT_EQ(letter, c.letter) << "args [" << c.args << "]";
-    else
-      EXPECT_EQ(letter, 0x55) << "letter written without a letter, args [" << c.args << "]";
+    EXPECT_EQ(FindModeLetter(c.args, &letter), c.letter ? 1 : 0) << "args [" << c.args << "]";
+    EXPECT_EQ(letter, c.letter ? c.letter : 0x55) << "args [" << c.args << "]";
   }
-}
-
-TEST(ModeLetter, OnlyTenBytesSelectAModeOtherThanPatch) {
+  const char kModes[] = "DdLlUuVv";
+  const RunMode kModeOf[] = {Diagnose,  Diagnose,  LogPatch, LogPatch,
+                             Uninstall, Uninstall, Version,  Version};
   for (int byte = 0; byte < 256; ++byte) {
     RunMode expected = Patch;
-    switch (byte) {
-    case 'D':
-    case 'd':
-      expected = Diagnose;
-      break;
-    case 'L':
-    case 'l':
-      expected = LogPatch;
-      break;
-    case 'U':
-    case 'u':
-      expected = Uninstall;
-      break;
-    case 'V':
-    case 'v':
-      expected = Version;
-      break;
-    }
+    for (int i = 0; i < 8; ++i)
+      if (byte == static_cast<unsigned char>(kModes[i]))
+        expected = kModeOf[i];
     EXPECT_EQ(SelectRunMode(static_cast<unsigned char>(byte)), expected) << "byte " << byte;
   }
 }
 
 TEST(Options, AreCaseSensitiveSubstringsAndTheLaterTagWins) {
-  struct {
+  const struct {
     const char *args;
     const char *tag;
     int force;
@@ -83,15 +53,6 @@ TEST(Options, AreCaseSensitiveSubstringsAndTheLaterTagWins) {
   ForceOverwrite = 0;
 }
 
-TEST(OsTag, IsTwoLettersAndTwoZeroBytes) {
-  DWORD nt, k2;
-  static_assert(sizeof(OsTag) == 4, "the tag is a four-byte value");
-  CopyMemory(&nt, &kOsTagNT, 4);
-  CopyMemory(&k2, &kOsTag2K, 4);
-  EXPECT_EQ(nt, 0x544Eu);
-  EXPECT_EQ(k2, 0x4B32u);
-}
-
 OSVERSIONINFOA g_version;
 BOOL g_versionResult;
 BOOL WINAPI FakeVersion(LPOSVERSIONINFOA info) {
@@ -104,7 +65,7 @@ BOOL WINAPI FakeVersion(LPOSVERSIONINFOA info) {
   return g_versionResult;
 }
 
-TEST(OsClass, FollowsPlatformThenVersion) {
+TEST(OsClass, FollowsPlatformThenVersionAndAFailedQueryGivesClass13) {
   struct {
     DWORD platform, major, minor;
     unsigned expected;
@@ -124,53 +85,31 @@ TEST(OsClass, FollowsPlatformThenVersion) {
     EXPECT_EQ(GetOsClass(), c.expected)
         << "platform " << c.platform << " version " << c.major << "." << c.minor;
   }
-}
-
-TEST(OsClass, AFailedQueryGivesClass13WhateverIsOnTheStack) {
-  ScopedOverride<decltype(Os.GetVersionExA)> fake(Os.GetVersionExA, FakeVersion);
-  g_versionResult = FALSE;
+  g_versionResult = FALSE; // whatever is on the stack
   EXPECT_EQ(GetOsClass(), 13u);
-}
-
-TEST(OsClass, OfThisWineSessionIsNotTheFailureClassByAccident) {
-  OSVERSIONINFOA info = {};
-  info.dwOSVersionInfoSize = sizeof info;
-  ASSERT_TRUE(GetVersionExA(&info));
-  unsigned expected = info.dwPlatformId == 1                                   ? 10
-                      : info.dwMajorVersion == 4                               ? 11
-                      : (info.dwMajorVersion == 5 && info.dwMinorVersion == 0) ? 12
-                                                                               : 13;
-  EXPECT_EQ(GetOsClass(), expected);
 }
 
 TEST(ProgramDirectory, IsTheNameUpToItsLastBackslash) {
   struct {
-    const char *name;
-    const char *directory;
+    std::string name;
+    std::string directory;
   } cases[] = {
       {"C:\\Patch\\setup.exe", "C:\\Patch"},
       {"C:\\setup.exe", "C:"},
       {"\\\\server\\share\\setup.exe", "\\\\server\\share"},
       {"C:\\Patch\\\\setup.exe", "C:\\Patch"},
       {"setup.exe", ""},
+      // Cut to 259 first: the backslash at 255 survives the cut, the file name does not.
+      {"C:\\" + std::string(251, 'a') + "\\bb\\" + std::string(40, 'c'),
+       "C:\\" + std::string(251, 'a') + "\\bb"},
   };
   for (auto &c : cases) {
     ScopedProgramPath program(c.name);
     char buffer[260];
     FillMemory(buffer, sizeof buffer, 'x');
     EXPECT_EQ(GetProgramDirectory(260, buffer), 1) << c.name;
-    EXPECT_STREQ(buffer, c.directory) << c.name;
+    EXPECT_EQ(std::string(buffer), c.directory) << c.name;
   }
-}
-
-TEST(ProgramDirectory, ALongNameIsCutTo259BeforeTheDirectoryIsTaken) {
-  // 250 characters of folder, then a second backslash at 255 that survives the cut, then a
-  // file name that does not.
-  std::string name = "C:\\" + std::string(251, 'a') + "\\bb\\" + std::string(40, 'c');
-  ScopedProgramPath program(name);
-  char buffer[260];
-  ASSERT_EQ(GetProgramDirectory(260, buffer), 1);
-  EXPECT_EQ(std::string(buffer), "C:\\" + std::string(251, 'a') + "\\bb");
 }
 
 DWORD WINAPI FailingModuleFileName(HMODULE, LPSTR buffer, DWORD) {
@@ -236,80 +175,49 @@ BOOL WINAPI FakeCloseHandle(HANDLE handle) {
   return CloseHandle(handle);
 }
 
-class Restart : public ::testing::Test {
-protected:
-  void SetUp() override { g_restart = RestartLog(); }
-  ScopedOverride<decltype(Os.OpenProcessToken)> open_{Os.OpenProcessToken, FakeOpenToken};
-  ScopedOverride<decltype(Os.LookupPrivilegeValueA)> lookup_{Os.LookupPrivilegeValueA, FakeLookup};
-  ScopedOverride<decltype(Os.AdjustTokenPrivileges)> adjust_{Os.AdjustTokenPrivileges, FakeAdjust};
-  ScopedOverride<decltype(Os.ExitWindowsEx)> exit_{Os.ExitWindowsEx, FakeExitWindows};
-  ScopedOverride<decltype(Os.CloseHandle)> close_{Os.CloseHandle, FakeCloseHandle};
-};
-
-TEST_F(Restart, EnablesTheShutdownPrivilegeThenAsksForAPlainReboot) {
-  RestartComputer();
-  std::vector<std::string> expected = {"OpenProcessToken", "Lookup (local) SeShutdownPrivilege",
-                                       "Adjust", "CloseToken", "ExitWindowsEx"};
-  EXPECT_EQ(g_restart.calls, expected);
+TEST(Restart, TakesTheShutdownPrivilegeBeforeAPlainRebootAndWithoutItDoesNotReboot) {
+  ScopedOverride<decltype(Os.OpenProcessToken)> open(Os.OpenProcessToken, FakeOpenToken);
+  ScopedOverride<decltype(Os.LookupPrivilegeValueA)> lookup(Os.LookupPrivilegeValueA, FakeLookup);
+  ScopedOverride<decltype(Os.AdjustTokenPrivileges)> adjust(Os.AdjustTokenPrivileges, FakeAdjust);
+  ScopedOverride<decltype(Os.ExitWindowsEx)> exit(Os.ExitWindowsEx, FakeExitWindows);
+  ScopedOverride<decltype(Os.CloseHandle)> close(Os.CloseHandle, FakeCloseHandle);
+  const std::string kLookup = "Lookup (local) SeShutdownPrivilege";
+  const struct {
+    const char *title;
+    BOOL tokenOpens, lookupWorks;
+    DWORD adjustError;
+    std::vector<std::string> calls;
+  } cases[] = {
+      {"granted",
+       TRUE,
+       TRUE,
+       0,
+       {"OpenProcessToken", kLookup, "Adjust", "CloseToken", "ExitWindowsEx"}},
+      // Without a token the reboot is still requested (a system without security).
+      {"no token", FALSE, TRUE, 0, {"OpenProcessToken", "ExitWindowsEx"}},
+      {"failed lookup", TRUE, FALSE, 0, {"OpenProcessToken", kLookup, "CloseToken"}},
+      {"not granted",
+       TRUE,
+       TRUE,
+       ERROR_NOT_ALL_ASSIGNED,
+       {"OpenProcessToken", kLookup, "Adjust", "CloseToken"}},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.title);
+    g_restart = RestartLog();
+    g_restart.tokenOpens = c.tokenOpens;
+    g_restart.lookupWorks = c.lookupWorks;
+    g_restart.adjustError = c.adjustError;
+    RestartComputer();
+    EXPECT_EQ(g_restart.calls, c.calls);
+    bool reboots = c.calls.back() == "ExitWindowsEx";
+    EXPECT_EQ(g_restart.exitFlags, reboots ? 2u : 99u);
+    EXPECT_EQ(g_restart.exitReserved, reboots ? 0u : 99u);
+  }
   EXPECT_EQ(g_restart.access, 0x28u);
   EXPECT_EQ(g_restart.granted.PrivilegeCount, 1u);
   EXPECT_EQ(g_restart.granted.Privileges[0].Luid.LowPart, 19u);
   EXPECT_EQ(g_restart.granted.Privileges[0].Attributes, 2u);
-  EXPECT_EQ(g_restart.exitFlags, 2u);
-  EXPECT_EQ(g_restart.exitReserved, 0u);
-}
-
-TEST_F(Restart, WithoutATokenTheRebootIsStillRequested) {
-  g_restart.tokenOpens = FALSE;
-  RestartComputer();
-  std::vector<std::string> expected = {"OpenProcessToken", "ExitWindowsEx"};
-  EXPECT_EQ(g_restart.calls, expected);
-}
-
-TEST_F(Restart, AMissingPrivilegeEndsWithoutAReboot) {
-  g_restart.adjustError = ERROR_NOT_ALL_ASSIGNED;
-  RestartComputer();
-  EXPECT_EQ(g_restart.exitFlags, 99u) << "ExitWindowsEx was called";
-}
-
-TEST_F(Restart, AFailedLookupAdjustsNothingAndDoesNotReboot) {
-  g_restart.lookupWorks = FALSE;
-  RestartComputer();
-  std::vector<std::string> expected = {"OpenProcessToken", "Lookup (local) SeShutdownPrivilege",
-                                       "CloseToken"};
-  EXPECT_EQ(g_restart.calls, expected);
-}
-
-int g_boxAnswer;
-std::string g_boxText, g_boxCaption;
-UINT g_boxStyle;
-HWND g_boxOwner;
-int g_boxes;
-int WINAPI FakeMessageBox(HWND owner, LPCSTR text, LPCSTR caption, UINT style) {
-  ++g_boxes;
-  g_boxOwner = owner;
-  g_boxText = text;
-  g_boxCaption = caption;
-  g_boxStyle = style;
-  return g_boxAnswer;
-}
-
-TEST_F(Restart, TheClosingBoxIsOkCancelAloneAndOnlyOkRestarts) {
-  ScopedOverride<decltype(Os.MessageBoxA)> box(Os.MessageBoxA, FakeMessageBox);
-  g_boxes = 0;
-  for (int answer : {IDCANCEL, IDOK}) {
-    g_restart = RestartLog();
-    g_boxAnswer = answer;
-    g_boxOwner = reinterpret_cast<HWND>(1);
-    EXPECT_EQ(ShowClosingBox("text", "caption"), 0);
-    EXPECT_EQ(g_boxStyle, static_cast<UINT>(MB_OKCANCEL));
-    EXPECT_EQ(g_boxOwner, nullptr);
-    EXPECT_EQ(g_boxText, "text");
-    EXPECT_EQ(g_boxCaption, "caption");
-    EXPECT_EQ(g_restart.exitFlags, answer == IDOK ? 2u : 99u) << "answer " << answer;
-  }
-  EXPECT_EQ(ShowClosingBox("", "caption"), 0);
-  EXPECT_EQ(g_boxes, 2) << "an empty text must show no box";
 }
 
 } // namespace

@@ -1,4 +1,5 @@
-// The companion library binding, against real libraries loaded from a real program folder.
+// The companion library binding beyond what a patch run can show: requests a run never sends,
+// a program directory that cannot be read or does not fit, and requests outside the load.
 #include <string>
 #include <vector>
 
@@ -19,7 +20,7 @@ BOOL WINAPI FakeVersion(LPOSVERSIONINFOA info) {
   return TRUE;
 }
 
-// Makes GetOsClass see NT 4.0 (4.0), Windows 2000 (5.0) or XP (5.1).
+// Makes GetOsClass see Windows 2000 (5.0) or XP (5.1).
 class ScopedOsVersion {
 public:
   ScopedOsVersion(DWORD major, DWORD minor) : override_(Os.GetVersionExA, FakeVersion) {
@@ -43,8 +44,8 @@ BOOL WINAPI CountingFreeLibrary(HMODULE module) {
   return FreeLibrary(module);
 }
 
-// A program folder of its own, an error log, and the file the companion stand-ins record
-// their attach, calls and detach in. Every test ends with the library unloaded.
+// A program folder of its own, an error log, and the file the companion stand-in records its
+// attach, calls and detach in. Every test ends with the library unloaded.
 class Companion : public testing::Test {
 protected:
   Companion()
@@ -54,18 +55,13 @@ protected:
     SetEnvironmentVariableA("TOLVANIX_COMPANION_CALLS", calls_.c_str());
     g_loaded.clear();
     g_freed = 0;
+    std::string from = FixturePath("companion", "companion_both.dll");
+    EXPECT_TRUE(CopyFileA(from.c_str(), (folder_ / "kvprc7a.dll").c_str(), FALSE))
+        << "copy " << from << " error " << GetLastError();
   }
   ~Companion() override {
     UnloadPrintProcessor();
     SetEnvironmentVariableA("TOLVANIX_COMPANION_CALLS", nullptr);
-  }
-
-  void Place(const char *variant, const char *asName) {
-    if (!variant)
-      return;
-    std::string from = FixturePath("companion", std::string(variant) + ".dll");
-    ASSERT_TRUE(CopyFileA(from.c_str(), (folder_ / asName).c_str(), FALSE))
-        << "copy " << from << " error " << GetLastError();
   }
   std::string Calls() const { return ReadFileBytes(calls_); }
 
@@ -77,99 +73,7 @@ protected:
   std::string calls_;
 };
 
-struct BindingCase {
-  const char *title;
-  const char *primary;   // variant placed as kvprc7a.dll, or none
-  const char *secondary; // variant placed as kvprcm01.dll, or none
-  DWORD major, minor;
-  int loadResult;
-  int filesTried;
-  int stopResult, startResult;
-  const char *calls; // attach, stop then start request, detach
-  const char *log;
-};
-
-const BindingCase kBindingCases[] = {
-    {"first library with both exports", "companion_both", nullptr, 5, 1, 1, 1, 1, 1,
-     "companion_both attach\ncompanion_both UninstService\ncompanion_both InstService\n"
-     "companion_both detach\n",
-     ""},
-    {"second library alone", nullptr, "companion_both", 5, 1, 1, 2, 1, 1,
-     "companion_both attach\ncompanion_both UninstService\ncompanion_both InstService\n"
-     "companion_both detach\n",
-     ""},
-    {"first library wins even without the exports", "companion_no_exports", "companion_both", 5, 1,
-     1, 1, 0, 0, "companion_no_exports attach\ncompanion_no_exports detach\n",
-     "sstop at  KvSplServiceControl FALSE \r\nsstart at  KvSplServiceControl FALSE \r\n"},
-    {"second library when the first refuses to load", "companion_refuses", "companion_five", 5, 1,
-     1, 2, 5, 5,
-     "companion_refuses attach\ncompanion_five attach\ncompanion_five UninstService\n"
-     "companion_five InstService\ncompanion_five detach\n",
-     ""},
-    {"only InstService exported", "companion_inst_only", nullptr, 5, 1, 1, 1, 0, 1,
-     "companion_inst_only attach\ncompanion_inst_only InstService\ncompanion_inst_only detach\n",
-     "sstop at  KvSplServiceControl FALSE \r\n"},
-    {"exports that fail", "companion_zero", nullptr, 5, 1, 1, 1, 0, 0,
-     "companion_zero attach\ncompanion_zero UninstService\ncompanion_zero InstService\n"
-     "companion_zero detach\n",
-     "sstop at  KvSplServiceControl FALSE \r\nsstart at  KvSplServiceControl FALSE \r\n"},
-    {"neither library", nullptr, nullptr, 5, 1, 0, 2, 0, 0, "",
-     "LoadPrintProcessor FALSE \r\nsstop at  KvSplServiceControl FALSE \r\n"
-     "sstart at  KvSplServiceControl FALSE \r\n"},
-    {"Windows 2000 loads but calls nothing", "companion_both", nullptr, 5, 0, 1, 1, 0, 0,
-     "companion_both attach\ncompanion_both detach\n",
-     "not XP  KvSplServiceControl FALSE \r\nnot XP  KvSplServiceControl FALSE \r\n"},
-    {"NT 4.0 loads but calls nothing", "companion_both", nullptr, 4, 0, 1, 1, 0, 0,
-     "companion_both attach\ncompanion_both detach\n",
-     "not XP  KvSplServiceControl FALSE \r\nnot XP  KvSplServiceControl FALSE \r\n"},
-    {"NT 4.0 without a library", nullptr, nullptr, 4, 0, 0, 2, 0, 0, "",
-     "LoadPrintProcessor FALSE \r\nnot XP  KvSplServiceControl FALSE \r\n"
-     "not XP  KvSplServiceControl FALSE \r\n"},
-};
-
-TEST(CompanionBinding, EachBindingLoadsCallsAndUnloadsAsItsLibrariesAllow) {
-  ScopedOverride<decltype(PlatformOps::LoadLibraryA)> load(Os.LoadLibraryA, RecordingLoadLibrary);
-  ScopedOverride<decltype(PlatformOps::FreeLibrary)> free(Os.FreeLibrary, CountingFreeLibrary);
-  for (const BindingCase &c : kBindingCases) {
-    SCOPED_TRACE(c.title);
-    TempFolder folder;
-    ScopedProgramPath program(folder / "tolvanix.exe");
-    CapturedErrorLog log;
-    std::string calls = folder / "calls.txt";
-    SetEnvironmentVariableA("TOLVANIX_COMPANION_CALLS", calls.c_str());
-    g_loaded.clear();
-    g_freed = 0;
-    for (auto placed :
-         {std::make_pair(c.primary, "kvprc7a.dll"), std::make_pair(c.secondary, "kvprcm01.dll")}) {
-      if (!placed.first)
-        continue;
-      std::string from = FixturePath("companion", std::string(placed.first) + ".dll");
-      ASSERT_TRUE(CopyFileA(from.c_str(), (folder / placed.second).c_str(), FALSE))
-          << "copy " << from << " error " << GetLastError();
-    }
-    ScopedOsVersion version(c.major, c.minor);
-
-    EXPECT_EQ(c.loadResult, LoadPrintProcessor());
-    int stop = KvSplServiceControl(kStopRequest);
-    int start = KvSplServiceControl(kStartRequest);
-    UnloadPrintProcessor();
-
-    EXPECT_EQ(c.stopResult, stop);
-    EXPECT_EQ(c.startResult, start);
-    EXPECT_EQ(c.calls, ReadFileBytes(calls));
-    EXPECT_EQ(c.log, log.Text());
-    std::vector<std::string> tried;
-    tried.push_back(folder / "kvprc7a.dll");
-    tried.push_back(folder / "kvprcm01.dll");
-    tried.resize(c.filesTried);
-    EXPECT_EQ(tried, g_loaded) << "library names given to LoadLibraryA";
-    EXPECT_EQ(c.loadResult, g_freed) << "FreeLibrary calls";
-  }
-  SetEnvironmentVariableA("TOLVANIX_COMPANION_CALLS", nullptr);
-}
-
 TEST_F(Companion, RequestsOtherThanStartAndStopComeBackUnchangedOnXpOnly) {
-  Place("companion_both", "kvprc7a.dll");
   ASSERT_EQ(1, LoadPrintProcessor());
   {
     ScopedOsVersion xp(5, 1);
@@ -185,13 +89,18 @@ TEST_F(Companion, RequestsOtherThanStartAndStopComeBackUnchangedOnXpOnly) {
   EXPECT_EQ("companion_both attach\n", Calls()) << "nothing but the load may reach the library";
 }
 
-TEST_F(Companion, RequestsBeforeAnyLoadCallNothingAndLogNothing) {
-  Place("companion_both", "kvprc7a.dll");
+// Before the load and after the unload no stale entry point may be called.
+TEST_F(Companion, RequestsBeforeTheLoadAndAfterTheUnloadCallNothingAndLogNothing) {
   ScopedOsVersion xp(5, 1);
   EXPECT_EQ(0, KvSplServiceControl(kStartRequest));
   EXPECT_EQ(0, KvSplServiceControl(kStopRequest));
-  EXPECT_EQ("", log_.Text());
   EXPECT_EQ("", Calls());
+  ASSERT_EQ(1, LoadPrintProcessor());
+  UnloadPrintProcessor();
+  EXPECT_EQ(0, KvSplServiceControl(kStartRequest));
+  EXPECT_EQ(0, KvSplServiceControl(kStopRequest));
+  EXPECT_EQ("", log_.Text());
+  EXPECT_EQ("companion_both attach\ncompanion_both detach\n", Calls());
 }
 
 DWORD WINAPI FailingModuleFileName(HMODULE, LPSTR, DWORD) {
@@ -200,7 +109,6 @@ DWORD WINAPI FailingModuleFileName(HMODULE, LPSTR, DWORD) {
 }
 
 TEST_F(Companion, NoProgramDirectoryLeavesEverythingUnbound) {
-  Place("companion_both", "kvprc7a.dll");
   ScopedOverride<decltype(PlatformOps::GetModuleFileNameA)> noName(Os.GetModuleFileNameA,
                                                                    FailingModuleFileName);
   ScopedOsVersion xp(5, 1);
@@ -232,17 +140,6 @@ TEST_F(Companion, ALibraryNameThatDoesNotFitIsNeverLoadedCut) {
     UnloadPrintProcessor();
   }
   EXPECT_EQ("LoadPrintProcessor FALSE \r\nLoadPrintProcessor FALSE \r\n", log_.Text());
-}
-
-TEST_F(Companion, NoRequestReachesTheLibraryAfterItIsUnloaded) {
-  Place("companion_both", "kvprc7a.dll");
-  ScopedOsVersion xp(5, 1);
-  ASSERT_EQ(1, LoadPrintProcessor());
-  UnloadPrintProcessor();
-  EXPECT_EQ(0, KvSplServiceControl(kStartRequest));
-  EXPECT_EQ(0, KvSplServiceControl(kStopRequest));
-  EXPECT_EQ("", log_.Text());
-  EXPECT_EQ("companion_both attach\ncompanion_both detach\n", Calls());
 }
 
 } // namespace

@@ -1,37 +1,11 @@
-// The error log: a KPPC file in the temp folder that holds exactly the appended bytes.
+// The error log where a run cannot take it: no temp folder, a file already under its name, the
+// log held open by someone else.
 #include <string>
 
 #include "report/report.h"
 #include "testing.h"
 
 namespace {
-
-TEST(ErrorLog, IsNamedInTheTempFolderWithNoFileLeftUnderTheName) {
-  std::string name = MakeErrorLogName();
-  ASSERT_FALSE(name.empty());
-  EXPECT_EQ(name.compare(0, TempPath().size(), TempPath()), 0) << name;
-  EXPECT_EQ(name.substr(TempPath().size(), 3), "KPP") << name;
-  EXPECT_FALSE(FileExists(name)) << name;
-}
-
-TEST(ErrorLog, WithLoggingOffAnAppendTouchesNoFile) {
-  ErrorLogEnabled = 0;
-  std::string name = MakeErrorLogName();
-  EXPECT_EQ(AppendErrorLog("dropped \r\n"), 1);
-  EXPECT_FALSE(FileExists(name));
-}
-
-TEST(ErrorLog, HoldsTheAppendedBytesOneAfterTheOtherAndNothingElse) {
-  CapturedErrorLog log;
-  EXPECT_FALSE(FileExists(log.name())) << "no file before the first append";
-  EXPECT_EQ(AppendErrorLog(""), 1);
-  EXPECT_TRUE(FileExists(log.name())) << "an empty append still creates the file";
-  EXPECT_EQ(log.Text(), "");
-  EXPECT_EQ(AppendErrorLog("first FALSE \r\n"), 1);
-  EXPECT_EQ(AppendErrorLog("no line end"), 1);
-  EXPECT_EQ(AppendErrorLog("second FALSE \r\n"), 1);
-  EXPECT_EQ(log.Text(), "first FALSE \r\nno line endsecond FALSE \r\n");
-}
 
 TEST(ErrorLog, AFileMadeUnderTheNameMeanwhileIsAppendedToNotReplaced) {
   CapturedErrorLog log;

@@ -95,15 +95,10 @@ bool FileExists(const std::string &path) {
 
 void MakeFolder(const std::string &path) { CreateDirectoryA(path.c_str(), nullptr); }
 
-std::string TestProgramFolder() {
-  char name[MAX_PATH];
-  DWORD n = GetModuleFileNameA(nullptr, name, MAX_PATH);
-  std::string path(name, n);
-  return path.substr(0, path.find_last_of('\\'));
-}
-
 std::string FixturePath(const std::string &group, const std::string &name) {
-  return TestProgramFolder() + "\\fixtures\\" + group + "\\" + name;
+  char program[MAX_PATH];
+  std::string path(program, GetModuleFileNameA(nullptr, program, MAX_PATH));
+  return path.substr(0, path.find_last_of('\\')) + "\\fixtures\\" + group + "\\" + name;
 }
 
 std::vector<std::string> ListFiles(const std::string &folder, const std::string &pattern) {
@@ -118,12 +113,6 @@ std::vector<std::string> ListFiles(const std::string &folder, const std::string 
   } while (FindNextFileA(search, &found));
   FindClose(search);
   return names;
-}
-
-std::string SystemFolder() {
-  char name[MAX_PATH];
-  GetSystemDirectoryA(name, MAX_PATH);
-  return name;
 }
 
 std::string TempPath() {

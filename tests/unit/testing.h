@@ -63,10 +63,8 @@ void WriteFileBytes(const std::string &path, const std::string &bytes);
 std::string ReadFileBytes(const std::string &path); // empty when missing
 bool FileExists(const std::string &path);
 void MakeFolder(const std::string &path);
-// Folder of the running test program, and a fixture file made at build time.
-std::string TestProgramFolder();
+// A fixture file made at build time, beside the running test program.
 std::string FixturePath(const std::string &group, const std::string &name);
 // Names of the files in folder matching pattern (for instance "KPPC*.tmp").
 std::vector<std::string> ListFiles(const std::string &folder, const std::string &pattern);
-std::string SystemFolder();
 std::string TempPath(); // with its trailing backslash
