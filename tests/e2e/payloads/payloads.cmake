@@ -28,8 +28,19 @@ function(tolvanix_payload name)
   set(rc ${work}/${name}.rc)
   set(text "100 RCDATA { \"tolvanix test payload ${name}\\0\" }\n")
   if(DEFINED P_VERSION)
+    # The binary version agrees with the text where the text is four numbers that fit, as a
+    # vendor's build makes it; the check program warns where they disagree.
+    set(binary 1,0,0,0)
+    if(P_VERSION MATCHES "^([0-9]+)\\.([0-9]+)\\.([0-9]+)\\.([0-9]+)$")
+      set(binary "${CMAKE_MATCH_1},${CMAKE_MATCH_2},${CMAKE_MATCH_3},${CMAKE_MATCH_4}")
+      foreach(part ${CMAKE_MATCH_1} ${CMAKE_MATCH_2} ${CMAKE_MATCH_3} ${CMAKE_MATCH_4})
+        if(part GREATER 65535)
+          set(binary 1,0,0,0)
+        endif()
+      endforeach()
+    endif()
     string(APPEND text
-      "1 VERSIONINFO\nFILEVERSION 1,0,0,0\nBEGIN\n"
+      "1 VERSIONINFO\nFILEVERSION ${binary}\nBEGIN\n"
       "  BLOCK \"StringFileInfo\"\n  BEGIN\n    BLOCK \"${P_TABLE}\"\n    BEGIN\n"
       "      VALUE \"FileVersion\", \"${P_VERSION}\"\n"
       "      VALUE \"ProductName\", \"tolvanix test payload\"\n"
