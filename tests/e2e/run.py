@@ -26,9 +26,9 @@ import bed  # noqa: E402
 def load_scenarios():
     for path in sorted(glob.glob(os.path.join(HERE, "scenarios", "*.py"))):
         name = "scenarios_" + os.path.splitext(os.path.basename(path))[0]
-        spec = importlib.util.spec_from_file_location(name, path)
-        module = importlib.util.module_from_spec(spec)
-        spec.loader.exec_module(module)
+        found = importlib.util.spec_from_file_location(name, path)
+        module = importlib.util.module_from_spec(found)
+        found.loader.exec_module(module)
     return bed.SCENARIOS
 
 
