@@ -3,9 +3,17 @@
 # GoogleTest, which needs std::mutex.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86)
-set(CMAKE_C_COMPILER i686-w64-mingw32-gcc-posix)
-set(CMAKE_CXX_COMPILER i686-w64-mingw32-g++-posix)
-set(CMAKE_RC_COMPILER i686-w64-mingw32-windres)
+# Debian's names; on Windows (MSYS2's MINGW32 shell) pass -DCMAKE_C_COMPILER=gcc
+# -DCMAKE_CXX_COMPILER=g++ -DCMAKE_RC_COMPILER=windres instead.
+if(NOT CMAKE_C_COMPILER)
+  set(CMAKE_C_COMPILER i686-w64-mingw32-gcc-posix)
+endif()
+if(NOT CMAKE_CXX_COMPILER)
+  set(CMAKE_CXX_COMPILER i686-w64-mingw32-g++-posix)
+endif()
+if(NOT CMAKE_RC_COMPILER)
+  set(CMAKE_RC_COMPILER i686-w64-mingw32-windres)
+endif()
 set(CMAKE_FIND_ROOT_PATH /usr/i686-w64-mingw32)
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
