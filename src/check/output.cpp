@@ -92,6 +92,20 @@ void BeginRecord(CheckRecord *record, const char *type, const char *headline) {
   Append(record->text, &record->textLength, &record->overflow, "\r\n");
 }
 
+// Appends ,"name": to the JSON form. Returns 0 (the record marked overflowing) when the name
+// does not fit.
+static int AppendJsonName(CheckRecord *record, const char *name) {
+  char key[64];
+  if (JsonQuote(key, sizeof key, name) < 0) {
+    record->overflow = 1;
+    return 0;
+  }
+  Append(record->json, &record->jsonLength, &record->overflow, ",");
+  Append(record->json, &record->jsonLength, &record->overflow, key);
+  Append(record->json, &record->jsonLength, &record->overflow, ":");
+  return 1;
+}
+
 void AddField(CheckRecord *record, const char *name, const char *value) {
   char quoted[kRecordCapacity];
   if (JsonQuote(quoted, kRecordCapacity, value) < 0) {
@@ -99,14 +113,8 @@ void AddField(CheckRecord *record, const char *name, const char *value) {
     return;
   }
   if (name) {
-    char key[64];
-    if (JsonQuote(key, sizeof key, name) < 0) {
-      record->overflow = 1;
+    if (!AppendJsonName(record, name))
       return;
-    }
-    Append(record->json, &record->jsonLength, &record->overflow, ",");
-    Append(record->json, &record->jsonLength, &record->overflow, key);
-    Append(record->json, &record->jsonLength, &record->overflow, ":");
     AddTextField(record, name, value);
   }
   Append(record->json, &record->jsonLength, &record->overflow, quoted);
@@ -116,14 +124,8 @@ void AddNumberField(CheckRecord *record, const char *name, long long value) {
   // wsprintfA has no 64-bit decimal; the values given here are small counts and codes.
   char text[32];
   FormatText(text, sizeof text, "%ld", static_cast<long>(value));
-  char key[64];
-  if (JsonQuote(key, sizeof key, name) < 0) {
-    record->overflow = 1;
+  if (!AppendJsonName(record, name))
     return;
-  }
-  Append(record->json, &record->jsonLength, &record->overflow, ",");
-  Append(record->json, &record->jsonLength, &record->overflow, key);
-  Append(record->json, &record->jsonLength, &record->overflow, ":");
   Append(record->json, &record->jsonLength, &record->overflow, text);
   AddTextField(record, name, text);
 }
