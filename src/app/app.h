@@ -21,6 +21,11 @@ extern int ForceOverwrite;
 
 // osclass.cpp
 unsigned GetOsClass();
+// The program's full file name. Returns its length, or 0 with the buffer empty when it cannot be
+// read or does not fit the buffer (never a cut name).
+int GetProgramFileName(int capacity, char *buffer);
+// The program's folder without a trailing backslash. Returns 1, or 0 with the buffer empty when
+// the program's file name is unknown (unreadable, or too long for the buffer).
 int GetProgramDirectory(int capacity, char *buffer);
 
 // run.cpp

@@ -4,10 +4,12 @@
 #include <windows.h>
 
 #include "app/app.h"
+#include "platform/library.h"
 #include "platform/platform.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR args, int) {
   BindPlatform();
+  RestrictLibrarySearch();
   return RunTolvanix(instance, args);
 }
 

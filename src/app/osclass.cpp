@@ -24,16 +24,25 @@ unsigned GetOsClass() {
   return kOsClassXP;
 }
 
-int GetProgramDirectory(int capacity, char *buffer) {
+int GetProgramFileName(int capacity, char *buffer) {
   if (capacity <= 0)
     return 0;
   buffer[0] = 0;
-  if (Os.GetModuleFileNameA(ProgramInstance, buffer, static_cast<DWORD>(capacity)) == 0) {
-    buffer[0] = 0;
+  // Read with room to spare: a name that fills the buffer may have been cut, and a cut name
+  // leads to another file or folder.
+  char name[2 * MAX_PATH];
+  DWORD length = Os.GetModuleFileNameA(ProgramInstance, name, sizeof name);
+  if (length == 0 || length >= sizeof name - 1 || length >= static_cast<DWORD>(capacity))
     return 0;
-  }
-  // The name may fill the buffer without a terminator when it is longer than the buffer.
-  buffer[capacity - 1] = 0;
+  name[length] = 0;
+  for (DWORD i = 0; i <= length; ++i)
+    buffer[i] = name[i];
+  return static_cast<int>(length);
+}
+
+int GetProgramDirectory(int capacity, char *buffer) {
+  if (GetProgramFileName(capacity, buffer) == 0)
+    return 0;
   int last = -1;
   for (int i = 0; buffer[i]; ++i)
     if (buffer[i] == '\\')

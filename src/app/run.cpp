@@ -78,13 +78,11 @@ void ApplyOptions(const char *args, OsTag *tag) {
     ForceOverwrite = 1;
 }
 
-// The first letter of the program's own file name.
+// The first letter of the program's own file name; none (the patch) when the name is unknown,
+// since the last part of a cut name is no file name.
 static unsigned char LetterFromFileName() {
   char name[MAX_PATH];
-  name[0] = 0;
-  if (Os.GetModuleFileNameA(ProgramInstance, name, MAX_PATH) == 0)
-    name[0] = 0;
-  name[MAX_PATH - 1] = 0;
+  GetProgramFileName(MAX_PATH, name);
   int start = 0;
   for (int i = lstrlenA(name) - 1; i >= 0; --i) {
     if (name[i] == '\\') {
@@ -140,11 +138,11 @@ int RunTolvanix(HINSTANCE instance, const char *args) {
     return 0;
   case LogPatch: {
     ErrorLogEnabled = 1;
-    const char *logName = MakeErrorLogName();
+    MakeErrorLogName();
     RunPatch(tag, message);
-    StartNotepad(logName);
+    StartNotepad(CloseErrorLog());
     Os.Sleep(2000);
-    Os.DeleteFileA(logName);
+    DeleteErrorLog();
     break;
   }
   case Uninstall:

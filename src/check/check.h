@@ -52,6 +52,14 @@ char *FormatTime(long long time, char *buf, int cap);
 // package.cpp --------------------------------------------------------------------------------
 
 int CheckPackage(const char *folder);
+// The package file expanded as the patcher expands it, but into a fresh file of the temp folder
+// (the check writes nothing beside the installed files). DiscardScratch removes it.
+struct Scratch {
+  char name[MAX_PATH];
+  FileIdentity identity;
+};
+Expansion ExpandToScratch(const char *source, Scratch *scratch);
+void DiscardScratch(Scratch *scratch);
 // The warnings the gate's reading of one payload deserves; the payload is the expanded file.
 // Returns the number of findings reported.
 int CheckPayloadVersion(const char *expanded, const char *source, const char *section,

@@ -314,11 +314,10 @@ void CheckPayload(const char *folder, OsTag tag, const char *name, const char *s
   DWORD declared = 0;
   int compressed = ReadDeclaredSize(source, &declared);
 
-  char expanded[MAX_PATH];
-  ExpandToTempFile(source, expanded);
-  // A failed expansion leaves no file at the name: the patcher only renames a whole one there,
-  // and it refuses a compressed file that expands to less than its header declares.
-  if (expanded[0] == 0 || Os.GetFileAttributesA(expanded) == INVALID_FILE_ATTRIBUTES) {
+  Scratch scratch;
+  const char *expanded = scratch.name;
+  // The patcher refuses a compressed file that expands to less than its header declares.
+  if (ExpandToScratch(source, &scratch) != kExpanded) {
     if (compressed) {
       char number[16];
       FormatText(number, sizeof number, "%lu", declared);
@@ -335,7 +334,7 @@ void CheckPayload(const char *folder, OsTag tag, const char *name, const char *s
   char version[MAX_PATH];
   long long number = ParseVersionString(GetFileVersionString(expanded, version, MAX_PATH));
   CheckPayloadVersion(expanded, source, section, key);
-  Os.DeleteFileA(expanded);
+  DiscardScratch(&scratch);
 
   CheckRecord record;
   char headline[600];
@@ -400,6 +399,21 @@ void CheckCompanion(const char *folder) {
 }
 
 } // namespace
+
+Expansion ExpandToScratch(const char *source, Scratch *scratch) {
+  char folder[MAX_PATH];
+  DWORD length = Os.GetTempPathA(MAX_PATH, folder);
+  scratch->name[0] = 0;
+  if (length == 0 || length >= MAX_PATH)
+    return kExpansionFailed;
+  return ExpandPackageFile(source, folder, scratch->name, &scratch->identity);
+}
+
+void DiscardScratch(Scratch *scratch) {
+  if (scratch->name[0])
+    DeleteIfSameFile(scratch->name, scratch->identity);
+  scratch->name[0] = 0;
+}
 
 int CheckPackage(const char *folder) {
   char ini[MAX_PATH];

@@ -50,37 +50,27 @@ void CollectPending(const char *from, const char *to, void *context) {
     lstrcpyA(list->text + have, item);
 }
 
-// Whether CopyLZFile could expand the package file, as it would open it; with the log lines of
-// its failure in lines.
-int PredictCopy(const char *source, const char *target, char *lines, int cap) {
-  HANDLE file = Os.CreateFileA(source, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                               FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) {
-    FormatText(lines, cap, "CopyLZFile %s at CopySplFile FALSE \\r\\n", target);
-    return 0;
-  }
-  Os.CloseHandle(file);
-  char expanded[MAX_PATH];
-  ExpandToTempFile(source, expanded);
-  int whole = expanded[0] && Os.GetFileAttributesA(expanded) != INVALID_FILE_ATTRIBUTES;
-  if (expanded[0])
-    Os.DeleteFileA(expanded);
-  // The expansion is staged beside the target, so the target's folder must exist.
+// The package file expanded as CopySplFile expands it, with the lines the patcher logs before
+// the gate when that fails. The patcher expands beside the target, so a missing target folder
+// gives it no room there.
+Expansion PredictExpansion(const char *source, const char *target, Scratch *scratch, char *lines,
+                           int cap) {
+  Expansion expansion = ExpandToScratch(source, scratch);
   char folder[MAX_PATH];
-  CopyText(folder, MAX_PATH, target);
-  for (int i = lstrlenA(folder) - 1; i >= 0; --i)
-    if (folder[i] == '\\') {
-      folder[i] = 0;
-      break;
-    }
-  DWORD attributes = Os.GetFileAttributesA(folder);
-  if (!whole || attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+  DWORD attributes =
+      GetTargetFolder(target, folder) ? Os.GetFileAttributesA(folder) : INVALID_FILE_ATTRIBUTES;
+  if (expansion != kNoPackageFile &&
+      (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY))) {
+    DiscardScratch(scratch);
+    expansion = kNoRoom;
+  }
+  if (expansion == kNoRoom)
     FormatText(lines, cap,
                "LZCopy %s at CopyLZFile FALSE \\r\\nCopyLZFile %s at CopySplFile FALSE \\r\\n",
                target, target);
-    return 0;
-  }
-  return 1;
+  else if (expansion == kExpansionFailed)
+    FormatText(lines, cap, "LZCopy %s at CopyLZFile FALSE \\r\\n", target);
+  return expansion;
 }
 
 // Byte for byte.
@@ -211,12 +201,9 @@ void PlanEntry(const Walk &walk, const Entry &entry) {
   char line[2 * kLineCapacity];
   line[0] = 0;
   if (walk.verify) {
-    char expanded[MAX_PATH];
-    ExpandToTempFile(source, expanded);
-    int readable = expanded[0] && Os.GetFileAttributesA(expanded) != INVALID_FILE_ATTRIBUTES;
-    int same = readable && SameContent(expanded, target);
-    if (expanded[0])
-      Os.DeleteFileA(expanded);
+    Scratch scratch;
+    int readable = ExpandToScratch(source, &scratch) == kExpanded;
+    int same = readable && SameContent(scratch.name, target);
     const char *state;
     if (!readable) {
       state = "package file unreadable";
@@ -234,7 +221,7 @@ void PlanEntry(const Walk &walk, const Entry &entry) {
                     "not replaced yet: it waits for the restart");
     } else {
       GateReading reading;
-      GateDecision decision = DecideSplFile(source, target, &reading);
+      GateDecision decision = DecideSplFile(scratch.name, target, &reading);
       AddGateFields(&record, reading);
       if (decision == kGateRefuseVersion) {
         state = "kept: the installed version is greater";
@@ -246,23 +233,40 @@ void PlanEntry(const Walk &walk, const Entry &entry) {
                       "does not hold the package file, and nothing is pending for it");
       }
     }
+    DiscardScratch(&scratch);
     AddField(&record, "state", state);
     EmitRecord(&record);
     return;
   }
 
+  Scratch scratch;
+  Expansion expansion = PredictExpansion(source, target, &scratch, line, sizeof line);
   GateReading reading;
-  GateDecision decision = DecideSplFile(source, target, &reading);
-  AddGateFields(&record, reading);
+  GateDecision decision = DecideSplFile(scratch.name, target, &reading);
+  DiscardScratch(&scratch);
+  if (expansion != kNoRoom)
+    AddGateFields(&record, reading);
+  int length = lstrlenA(line);
   const char *verdict = "replace now";
-  if (decision == kGateRefuseVersion) {
+  if (expansion == kNoRoom) {
     verdict = "refuse";
-    FormatText(line, sizeof line, "version of %s is greater than %s \\r\\n", target, source);
+    ReportFinding(kError, source, entry.section, entry.key,
+                  "the copy would fail: the package file cannot be expanded beside the target");
+  } else if (decision == kGateRefuseVersion) {
+    verdict = "refuse";
+    FormatText(line + length, sizeof line - length, "version of %s is greater than %s \\r\\n",
+               target, source);
   } else if (decision == kGateRefuseTime) {
     verdict = "refuse";
-    FormatText(line, sizeof line, "%s is older than %s \\r\\n", source, target);
-  } else if (!PredictCopy(source, target, line, sizeof line)) {
+    FormatText(line + length, sizeof line - length, "%s is older than %s \\r\\n", source, target);
+  } else if (expansion != kExpanded || (exists && (attributes & FILE_ATTRIBUTE_DIRECTORY))) {
     verdict = "refuse";
+    // A folder at the target's name takes no move: the move's own line comes first.
+    FormatText(line + length, sizeof line - length,
+               expansion == kExpanded ? "MoveFileEx %s at CopyLZFile FALSE \\r\\n"
+                                        "CopyLZFile %s at CopySplFile FALSE \\r\\n"
+                                      : "CopyLZFile %s at CopySplFile FALSE \\r\\n",
+               target, target);
     ReportFinding(kError, source, entry.section, entry.key,
                   "the copy would fail: the package file cannot be read or expanded there");
   } else if (!now) {

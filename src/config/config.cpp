@@ -5,8 +5,10 @@
 #include "platform/text.h"
 
 int GetPatchConfigPath(char *path) {
-  GetProgramDirectory(kConfigPathCapacity, path);
-  if (!AppendPath(path, kConfigPathCapacity, "tolvanix.ini")) {
+  // Without the program's folder no configuration is read: "\tolvanix.ini" would be a file at
+  // the root of whatever drive is current.
+  if (!GetProgramDirectory(kConfigPathCapacity, path) || path[0] == 0 ||
+      !AppendPath(path, kConfigPathCapacity, "tolvanix.ini")) {
     path[0] = 0;
     return 0;
   }

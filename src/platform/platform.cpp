@@ -13,6 +13,8 @@ template <typename R, typename... A> R WINAPI Unavailable(A...) {
 }
 template <typename R, typename... A> R WINAPI UnavailableLz(A...) { return R(LZERROR_BADINHANDLE); }
 template <typename... A> void WINAPI UnavailableLzClose(A...) {}
+// STATUS_PROCEDURE_NOT_FOUND: the native calls report failure through their result.
+template <typename... A> LONG WINAPI UnavailableNt(A...) { return static_cast<LONG>(0xC000007A); }
 // The registry calls report failure through their result, not the last error.
 template <typename... A> LONG WINAPI UnavailableReg(A...) { return ERROR_PROC_NOT_FOUND; }
 
@@ -39,7 +41,6 @@ int BindPlatform() {
   Os.GetWindowsDirectoryA = GetWindowsDirectoryA;
   Os.GetVersionExA = GetVersionExA;
   Os.GetTempPathA = GetTempPathA;
-  Os.GetTempFileNameA = GetTempFileNameA;
   Os.GetPrivateProfileStringA = GetPrivateProfileStringA;
   Os.CreateFileA = CreateFileA;
   Os.ReadFile = ReadFile;
@@ -47,6 +48,7 @@ int BindPlatform() {
   Os.SetFilePointer = SetFilePointer;
   Os.CloseHandle = CloseHandle;
   Os.GetFileTime = GetFileTime;
+  Os.GetFileInformationByHandle = GetFileInformationByHandle;
   Os.GetFileAttributesA = GetFileAttributesA;
   Os.SetFileAttributesA = SetFileAttributesA;
   Os.DeleteFileA = DeleteFileA;
@@ -55,7 +57,6 @@ int BindPlatform() {
   Os.FileTimeToSystemTime = FileTimeToSystemTime;
   Os.CreateProcessA = CreateProcessA;
   Os.Sleep = Sleep;
-  Os.LoadLibraryA = LoadLibraryA;
   Os.GetProcAddress = GetProcAddress;
   Os.FreeLibrary = FreeLibrary;
   Os.LocalAlloc = LocalAlloc;
@@ -64,6 +65,7 @@ int BindPlatform() {
   Os.GetStdHandle = GetStdHandle;
   Os.GetFullPathNameA = GetFullPathNameA;
   Os.LoadLibraryExA = LoadLibraryExA;
+  Os.SetCurrentDirectoryA = SetCurrentDirectoryA;
   Os.LoadStringA = LoadStringA;
   Os.MessageBoxA = MessageBoxA;
   Os.FindWindowA = FindWindowA;
@@ -72,6 +74,12 @@ int BindPlatform() {
   int all = 1;
   HMODULE kernel = GetModuleHandleA("kernel32.dll");
   all &= Bind(Os.MoveFileExA, kernel, "MoveFileExA", &Unavailable);
+  // Missing before XP SP1 and Windows 8 (or its update): not a failure to bind.
+  Bind(Os.SetDllDirectoryA, kernel, "SetDllDirectoryA", &Unavailable);
+  Bind(Os.SetDefaultDllDirectories, kernel, "SetDefaultDllDirectories", &Unavailable);
+
+  HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+  all &= Bind(Os.NtSetInformationFile, ntdll, "NtSetInformationFile", &UnavailableNt);
 
   HMODULE advapi = LoadSystemLibrary("advapi32.dll");
   all &= Bind(Os.OpenProcessToken, advapi, "OpenProcessToken", &Unavailable);

@@ -13,6 +13,12 @@
 #include <winsvc.h>
 #include <winver.h>
 
+// Functions that NT 4.0's headers do not declare, bound at run time where the system has them.
+typedef BOOL(WINAPI *SetDefaultDllDirectoriesFn)(DWORD flags);
+typedef BOOL(WINAPI *SetDllDirectoryAFn)(LPCSTR folder);
+typedef LONG(WINAPI *NtSetInformationFileFn)(HANDLE file, void *io, void *info, ULONG length,
+                                             int infoClass);
+
 struct PlatformOps {
   // KERNEL32, imported statically (see scripts/imports.allow for why each is safe to import).
   decltype(&::GetModuleFileNameA) GetModuleFileNameA;
@@ -20,7 +26,6 @@ struct PlatformOps {
   decltype(&::GetWindowsDirectoryA) GetWindowsDirectoryA;
   decltype(&::GetVersionExA) GetVersionExA;
   decltype(&::GetTempPathA) GetTempPathA;
-  decltype(&::GetTempFileNameA) GetTempFileNameA;
   decltype(&::GetPrivateProfileStringA) GetPrivateProfileStringA;
   decltype(&::CreateFileA) CreateFileA;
   decltype(&::ReadFile) ReadFile;
@@ -28,6 +33,7 @@ struct PlatformOps {
   decltype(&::SetFilePointer) SetFilePointer;
   decltype(&::CloseHandle) CloseHandle;
   decltype(&::GetFileTime) GetFileTime;
+  decltype(&::GetFileInformationByHandle) GetFileInformationByHandle;
   decltype(&::GetFileAttributesA) GetFileAttributesA;
   decltype(&::SetFileAttributesA) SetFileAttributesA;
   decltype(&::DeleteFileA) DeleteFileA;
@@ -36,7 +42,6 @@ struct PlatformOps {
   decltype(&::FileTimeToSystemTime) FileTimeToSystemTime;
   decltype(&::CreateProcessA) CreateProcessA;
   decltype(&::Sleep) Sleep;
-  decltype(&::LoadLibraryA) LoadLibraryA;
   decltype(&::GetProcAddress) GetProcAddress;
   decltype(&::FreeLibrary) FreeLibrary;
   decltype(&::LocalAlloc) LocalAlloc;
@@ -45,10 +50,16 @@ struct PlatformOps {
   decltype(&::GetStdHandle) GetStdHandle;
   decltype(&::GetFullPathNameA) GetFullPathNameA;
   decltype(&::LoadLibraryExA) LoadLibraryExA;
+  decltype(&::SetCurrentDirectoryA) SetCurrentDirectoryA;
 
-  // KERNEL32, looked up at run time: Windows 95 may lack it, and the program must still load
-  // there to end quietly.
+  // KERNEL32, looked up at run time: Windows 95 may lack MoveFileExA, and the program must
+  // still load there to end quietly; the DLL search calls came with later systems.
   decltype(&::MoveFileExA) MoveFileExA;
+  SetDefaultDllDirectoriesFn SetDefaultDllDirectories;
+  SetDllDirectoryAFn SetDllDirectoryA;
+
+  // NTDLL, loaded in every NT process: deletion through a handle already held.
+  NtSetInformationFileFn NtSetInformationFile;
 
   // USER32, imported statically.
   decltype(&::LoadStringA) LoadStringA;

@@ -2,10 +2,22 @@
 #pragma once
 
 #include "app/app.h"
+#include "platform/files.h"
 
 // lzcopy.cpp
-int CopyLZFile(const char *source, const char *target);
-char *ExpandToTempFile(const char *source, char *name);
+enum Expansion { kExpanded, kNoPackageFile, kNoRoom, kExpansionFailed };
+// Expands the package file, plain or compressed, into a fresh "kv" file of folder (which ends
+// in a backslash) and names it in expanded. kNoPackageFile when the package file cannot be
+// opened, kNoRoom when folder takes no new file (missing, or no rights), kExpansionFailed when
+// the package file does not expand whole; expanded is then empty and nothing is left behind. Logs
+// nothing. identity, when given, receives the new file's.
+Expansion ExpandPackageFile(const char *source, const char *folder, char (&expanded)[MAX_PATH],
+                            FileIdentity *identity = nullptr);
+// The folder of target, with its trailing backslash. Returns 0 when target names none.
+int GetTargetFolder(const char *target, char (&folder)[MAX_PATH]);
+// Puts a finished expansion (beside target) in the target's place: at once by a rename when the
+// target can be had, else by two restart operations. Returns 1, or 0 with its line logged.
+int InstallExpansion(const char *expanded, const char *target);
 // Reads the expanded size that a compressed (SZDD) file's header declares. Returns 1 with
 // *size set, or 0 when the file is not compressed or cannot be read.
 int ReadDeclaredSize(const char *source, DWORD *size);
@@ -27,11 +39,18 @@ struct GateReading {
   long long packageTime;
   long long installedTime;
 };
-// The gate's decision for one file: ForceOverwrite, then the versions, then the times. Reads
-// the package file through scratch expansions in the temp folder, which it deletes; changes
-// nothing else. reading may be null.
-GateDecision DecideSplFile(const char *source, const char *target, GateReading *reading);
+// The gate's decision for one file: ForceOverwrite, then the versions, then the times, read from
+// expanded (the package file as it would be installed; empty when it could not be expanded,
+// which reads as no version and time 0) and the installed target. Changes nothing. reading
+// may be null.
+GateDecision DecideSplFile(const char *expanded, const char *target, GateReading *reading);
+// The one door through which a listed file is replaced: expands it beside the target, asks
+// the gate, then installs or discards the expansion; refusals and failures are logged.
 int CopySplFile(const char *source, const char *target);
+// Lines of a listed file that could not be replaced (its expansion, its copy, its path) count
+// here as they are logged; refusals by the gate do not.
+extern int ReplaceFailures;
+void LogReplaceFailure(const char *format, const char *first, const char *second = "");
 // Fills buffer (capacity characters, at least 260) with the FileVersion text, or the empty
 // text, and returns it.
 char *GetFileVersionString(const char *fileName, char *buffer, int capacity);

@@ -13,12 +13,8 @@
 
 namespace {
 
-const int kLogCapacity = 400;
-
 void LogSkipped(const char *name, const char *operation) {
-  char line[kLogCapacity];
-  if (FormatText(line, kLogCapacity, "wsprintf %s at %s FALSE \r\n", name, operation) >= 0)
-    AppendErrorLog(line);
+  LogReplaceFailure("wsprintf %s at %s FALSE \r\n", name, operation);
 }
 
 int GetSystemFolder(char *folder) {
@@ -30,10 +26,12 @@ int GetSystemFolder(char *folder) {
   return 1;
 }
 
+// No package file is taken from a guessed folder: without the program directory there is no
+// source.
 int ComposeSource(char *source, const char *name, OsTag tag) {
   char program[MAX_PATH];
-  GetProgramDirectory(MAX_PATH, program);
-  return ComposeSourcePath(program, name, tag, source);
+  return GetProgramDirectory(MAX_PATH, program) && program[0] &&
+         ComposeSourcePath(program, name, tag, source);
 }
 
 void CopyPrtProcEntry(const char *name, void *context) {

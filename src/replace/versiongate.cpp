@@ -5,6 +5,8 @@
 #include "replace/replace.h"
 #include "report/report.h"
 
+int ReplaceFailures;
+
 namespace {
 
 // Two paths of up to 259 characters each and the words between them.
@@ -16,25 +18,14 @@ void LogPair(const char *format, const char *first, const char *second) {
     AppendErrorLog(line);
 }
 
-long long PackageVersion(const char *source, char *version) {
-  char name[MAX_PATH];
-  ExpandToTempFile(source, name);
-  long long number = ParseVersionString(GetFileVersionString(name, version, MAX_PATH));
-  Os.DeleteFileA(name);
-  return number;
-}
-
-long long PackageTime(const char *source) {
-  char name[MAX_PATH];
-  ExpandToTempFile(source, name);
-  long long time = GetLastWriteTime(name);
-  Os.DeleteFileA(name);
-  return time;
-}
-
 } // namespace
 
-GateDecision DecideSplFile(const char *source, const char *target, GateReading *reading) {
+void LogReplaceFailure(const char *format, const char *first, const char *second) {
+  ++ReplaceFailures;
+  LogPair(format, first, second);
+}
+
+GateDecision DecideSplFile(const char *expanded, const char *target, GateReading *reading) {
   GateReading local;
   GateReading &r = reading ? *reading : local;
   FillBytes(&r, sizeof r, 0);
@@ -42,7 +33,10 @@ GateDecision DecideSplFile(const char *source, const char *target, GateReading *
     r.forced = 1;
     return kGateReplace;
   }
-  r.packageNumber = PackageVersion(source, r.packageVersion);
+  // A package file that could not be expanded reads as no version and time 0.
+  if (expanded[0])
+    r.packageNumber =
+        ParseVersionString(GetFileVersionString(expanded, r.packageVersion, MAX_PATH));
   r.installedNumber =
       ParseVersionString(GetFileVersionString(target, r.installedVersion, MAX_PATH));
   if (r.installedNumber > r.packageNumber)
@@ -50,27 +44,41 @@ GateDecision DecideSplFile(const char *source, const char *target, GateReading *
   if (r.installedNumber < r.packageNumber)
     return kGateReplace;
   r.timesCompared = 1;
-  r.packageTime = PackageTime(source);
+  r.packageTime = expanded[0] ? GetLastWriteTime(expanded) : 0;
   r.installedTime = GetLastWriteTime(target);
   return r.packageTime > r.installedTime ? kGateReplace : kGateRefuseTime;
 }
 
 int CopySplFile(const char *source, const char *target) {
-  switch (DecideSplFile(source, target, nullptr)) {
-  case kGateRefuseVersion:
-    LogPair("version of %s is greater than %s \r\n", target, source);
+  // One expansion serves the gate and the copy. It lies beside the target, where only
+  // administrators write, so what the gate reads is what gets installed.
+  char folder[MAX_PATH];
+  char expanded[MAX_PATH];
+  expanded[0] = 0;
+  Expansion expansion = kNoRoom;
+  if (GetTargetFolder(target, folder))
+    expansion = ExpandPackageFile(source, folder, expanded);
+  if (expansion == kNoRoom || expansion == kExpansionFailed)
+    LogReplaceFailure("LZCopy %s at CopyLZFile FALSE \r\n", target);
+  // With nowhere to expand to there is nothing the gate could let through: the copy has failed.
+  if (expansion == kNoRoom) {
+    LogReplaceFailure("CopyLZFile %s at CopySplFile FALSE \r\n", target);
     return 0;
-  case kGateRefuseTime:
-    LogPair("%s is older than %s \r\n", source, target);
-    return 0;
-  case kGateReplace:
-    break;
   }
 
-  if (!CopyLZFile(source, target)) {
-    char line[kLineCapacity];
-    if (FormatText(line, kLineCapacity, "CopyLZFile %s at CopySplFile FALSE \r\n", target) >= 0)
-      AppendErrorLog(line);
+  GateDecision decision = DecideSplFile(expanded, target, nullptr);
+  if (decision != kGateReplace) {
+    if (expanded[0])
+      Os.DeleteFileA(expanded);
+    if (decision == kGateRefuseVersion)
+      LogPair("version of %s is greater than %s \r\n", target, source);
+    else
+      LogPair("%s is older than %s \r\n", source, target);
+    return 0;
+  }
+
+  if (!expanded[0] || !InstallExpansion(expanded, target)) {
+    LogReplaceFailure("CopyLZFile %s at CopySplFile FALSE \r\n", target);
     return 0;
   }
   DWORD attributes = Os.GetFileAttributesA(target);

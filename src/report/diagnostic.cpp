@@ -1,5 +1,6 @@
 #include "app/app.h"
 #include "config/config.h"
+#include "platform/files.h"
 #include "platform/platform.h"
 #include "platform/text.h"
 #include "replace/replace.h"
@@ -17,20 +18,18 @@ static int ReportIsOpen() {
 // The program runs elevated and the temp folder is writable by unelevated programs, so a
 // tolvanix.log planted there as a link must never be opened: CREATE_ALWAYS would truncate and
 // write whatever it leads to. Nor is the old name deleted first: Wine deletes a symbolic link's
-// target, not the link. The report is written to a name of its own made with CREATE_NEW, which
-// fails on any existing name instead of following it, and is then moved over tolvanix.log; a
-// move replaces the directory entry (a link itself, never its target).
+// target, not the link. The report is written to a fresh name of its own that no other program
+// could foresee, made with CREATE_NEW, which fails on any existing name instead of following it,
+// and is then moved over tolvanix.log; a move replaces the directory entry (a link itself, never
+// its target).
+static FileIdentity ReportDraftIdentity;
+
 static HANDLE CreateReportDraft(const char *folder) {
-  for (UINT unique = 1; unique <= 16; ++unique) {
-    if (!Os.GetTempFileNameA(folder, "KPPC", unique, ReportDraftName))
-      break;
-    HANDLE draft = Os.CreateFileA(ReportDraftName, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (draft != INVALID_HANDLE_VALUE)
-      return draft;
-  }
-  ReportDraftName[0] = 0;
-  return INVALID_HANDLE_VALUE;
+  HANDLE draft = CreateFreshFile(folder, "KPP", ReportDraftName);
+  FillBytes(&ReportDraftIdentity, sizeof ReportDraftIdentity, 0);
+  if (draft != INVALID_HANDLE_VALUE)
+    GetFileIdentity(draft, &ReportDraftIdentity);
+  return draft;
 }
 
 static void OpenReport() {
@@ -54,7 +53,7 @@ static void OpenReport() {
 static int PlaceReport() {
   if (Os.MoveFileExA(ReportDraftName, ReportName, MOVEFILE_REPLACE_EXISTING))
     return 1;
-  Os.DeleteFileA(ReportDraftName);
+  DeleteIfSameFile(ReportDraftName, ReportDraftIdentity);
   return 0;
 }
 

@@ -1,36 +1,89 @@
+// The L mode's error log. It lives in the temp folder, which the user's unelevated programs
+// write to, so the elevated run never opens a name there that it did not just create: the file
+// is made new (CREATE_NEW) on the first append and then written only through the handle that
+// made it, which is held shared for reading only, so no other program can write, rename or
+// delete it meanwhile. It is removed at the end only if its name still leads to that same file.
+#include "platform/files.h"
 #include "platform/platform.h"
 #include "platform/text.h"
 #include "report/report.h"
 
 int ErrorLogEnabled;
-static char ErrorLogName[MAX_PATH];
+
+namespace {
+
+enum LogState { kNotMade, kOpen, kClosed };
+
+char ErrorLogName[MAX_PATH];
+LogState ErrorLogState;
+HANDLE ErrorLogHandle;
+int ErrorLogKnown; // ErrorLogIdentity names the file this run made
+FileIdentity ErrorLogIdentity;
+
+int GetLogFolder(char (&folder)[MAX_PATH]) {
+  DWORD length = Os.GetTempPathA(MAX_PATH, folder);
+  // Without a temp folder, or with one too deep for a file name, the log is lost, the run is
+  // not.
+  return length > 0 && length < MAX_PATH - 16;
+}
+
+// Should something stand at the name by the first append, the log takes another fresh name
+// rather than that file. A log that cannot be made loses the message; the next append tries
+// again.
+void MakeErrorLog() {
+  HANDLE log = Os.CreateFileA(ErrorLogName, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                              CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (log == INVALID_HANDLE_VALUE) {
+    char folder[MAX_PATH];
+    char other[MAX_PATH];
+    if (!GetLogFolder(folder))
+      return;
+    log = CreateFreshFile(folder, "KPP", other, FILE_SHARE_READ);
+    if (log == INVALID_HANDLE_VALUE)
+      return;
+    CopyText(ErrorLogName, MAX_PATH, other);
+  }
+  ErrorLogHandle = log;
+  ErrorLogState = kOpen;
+  ErrorLogKnown = GetFileIdentity(log, &ErrorLogIdentity);
+}
+
+} // namespace
 
 const char *MakeErrorLogName() {
   char folder[MAX_PATH];
   ErrorLogName[0] = 0;
-  DWORD length = Os.GetTempPathA(MAX_PATH, folder);
-  // Without a temp folder, or with one too deep for a file name, the name stays empty and
-  // every append fails to open it: the log is lost, the run is not.
-  if (length == 0 || length >= MAX_PATH - 14)
-    return ErrorLogName;
-  if (Os.GetTempFileNameA(folder, "KPPC", 0, ErrorLogName) == 0) {
-    ErrorLogName[0] = 0;
-    return ErrorLogName;
-  }
-  Os.DeleteFileA(ErrorLogName);
+  ErrorLogState = kNotMade;
+  ErrorLogKnown = 0;
+  // A name no other program can foresee, and no file yet: a run that logs nothing leaves none.
+  if (GetLogFolder(folder))
+    MakeFreshName(folder, "KPP", ErrorLogName);
   return ErrorLogName;
 }
 
 int AppendErrorLog(const char *text) {
   if (!ErrorLogEnabled || ErrorLogName[0] == 0)
     return 1;
-  HANDLE log = Os.CreateFileA(ErrorLogName, GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (log == INVALID_HANDLE_VALUE)
+  if (ErrorLogState == kNotMade)
+    MakeErrorLog();
+  if (ErrorLogState != kOpen)
     return 1;
-  Os.SetFilePointer(log, 0, nullptr, FILE_END);
+  Os.SetFilePointer(ErrorLogHandle, 0, nullptr, FILE_END);
   DWORD written = 0;
-  Os.WriteFile(log, text, static_cast<DWORD>(lstrlenA(text)), &written, nullptr);
-  Os.CloseHandle(log);
+  Os.WriteFile(ErrorLogHandle, text, static_cast<DWORD>(lstrlenA(text)), &written, nullptr);
   return 1;
+}
+
+const char *CloseErrorLog() {
+  if (ErrorLogState == kOpen)
+    Os.CloseHandle(ErrorLogHandle);
+  ErrorLogState = kClosed;
+  return ErrorLogName;
+}
+
+void DeleteErrorLog() {
+  CloseErrorLog();
+  // A log that was never made is not looked for: whatever stands at its name is not ours.
+  if (ErrorLogKnown)
+    DeleteIfSameFile(ErrorLogName, ErrorLogIdentity);
 }

@@ -5,11 +5,16 @@
 
 // errorlog.cpp
 extern int ErrorLogEnabled;
-// Names the log (a fresh "KPPC" name in the temp folder, with no file left under it) and
-// returns the name, which stays valid for the rest of the run.
+// Names the log (a fresh "KPP" name in the temp folder that no other program can foresee; the
+// file is made by the first append) and returns the name, valid for the rest of the run.
 const char *MakeErrorLogName();
 // Appends text, exactly its bytes, when logging is on. Returns 1 in every case.
 int AppendErrorLog(const char *text);
+// Ends the appends and lets other programs read the log. Returns its name (which changes from
+// the first one only when something stood at that name by the first append).
+const char *CloseErrorLog();
+// Closes the log and deletes it, if its name still leads to the file this run made.
+void DeleteErrorLog();
 
 // diagnostic.cpp
 // A report line, and the time and version texts, are formed in buffers of this many characters.

@@ -1,4 +1,5 @@
 #include "app/app.h"
+#include "platform/library.h"
 #include "platform/platform.h"
 #include "platform/text.h"
 #include "report/report.h"
@@ -15,13 +16,14 @@ static ServiceEntry StopEntry;
 // Takes the place of an export that cannot be had: the request then fails and is logged.
 static int WINAPI ServiceStub() { return 0; }
 
-// Loads <directory>\<name>. A full name that does not fit is not loaded at all: a cut path
-// would load some other library into a program that runs elevated.
+// Loads <directory>\<name>, and what it imports from its own folder or the system's. A full
+// name that does not fit is not loaded at all: a cut path would load some other library into a
+// program that runs elevated.
 static HMODULE LoadCompanion(const char *directory, const char *name) {
   char path[MAX_PATH];
   if (!CopyText(path, MAX_PATH, directory) || !AppendPath(path, MAX_PATH, name))
     return nullptr;
-  return Os.LoadLibraryA(path);
+  return LoadLibraryFromItsFolder(path);
 }
 
 static ServiceEntry BindEntry(const char *exportName) {
@@ -33,7 +35,8 @@ static ServiceEntry BindEntry(const char *exportName) {
 
 int LoadPrintProcessor() {
   char directory[MAX_PATH];
-  if (!GetProgramDirectory(MAX_PATH, directory))
+  // An unknown folder is not guessed at: no library rather than one from elsewhere.
+  if (!GetProgramDirectory(MAX_PATH, directory) || directory[0] == 0)
     return 0;
   // Only the package's own copy beside the program, never one found along the search path.
   CompanionModule = LoadCompanion(directory, "kvprc7a.dll");

@@ -89,25 +89,28 @@ TEST(OsClass, FollowsPlatformThenVersionAndAFailedQueryGivesClass13) {
   EXPECT_EQ(GetOsClass(), 13u);
 }
 
-TEST(ProgramDirectory, IsTheNameUpToItsLastBackslash) {
+TEST(ProgramDirectory, IsTheNameUpToItsLastBackslashAndUnknownWhenCut) {
   struct {
     std::string name;
+    int result;
     std::string directory;
   } cases[] = {
-      {"C:\\Patch\\setup.exe", "C:\\Patch"},
-      {"C:\\setup.exe", "C:"},
-      {"\\\\server\\share\\setup.exe", "\\\\server\\share"},
-      {"C:\\Patch\\\\setup.exe", "C:\\Patch"},
-      {"setup.exe", ""},
-      // Cut to 259 first: the backslash at 255 survives the cut, the file name does not.
-      {"C:\\" + std::string(251, 'a') + "\\bb\\" + std::string(40, 'c'),
-       "C:\\" + std::string(251, 'a') + "\\bb"},
+      {"C:\\Patch\\setup.exe", 1, "C:\\Patch"},
+      {"C:\\setup.exe", 1, "C:"},
+      {"\\\\server\\share\\setup.exe", 1, "\\\\server\\share"},
+      {"C:\\Patch\\\\setup.exe", 1, "C:\\Patch"},
+      {"setup.exe", 1, ""},
+      {"C:\\" + std::string(249, 'a') + "\\bb.exe", 1, "C:\\" + std::string(249, 'a')}, // 259
+      // 260 characters: cut to 259 the name would end inside "bb" and the folder would be an
+      // ancestor of the program's, so the folder is unknown.
+      {"C:\\" + std::string(251, 'a') + "\\bb\\" + std::string(40, 'c'), 0, ""},
+      {"C:\\" + std::string(252, 'a') + "\\b.exe", 0, ""},
   };
   for (auto &c : cases) {
     ScopedProgramPath program(c.name);
     char buffer[260];
     FillMemory(buffer, sizeof buffer, 'x');
-    EXPECT_EQ(GetProgramDirectory(260, buffer), 1) << c.name;
+    EXPECT_EQ(GetProgramDirectory(260, buffer), c.result) << c.name;
     EXPECT_EQ(std::string(buffer), c.directory) << c.name;
   }
 }

@@ -33,9 +33,9 @@ private:
 };
 
 std::vector<std::string> g_loaded;
-HMODULE WINAPI RecordingLoadLibrary(LPCSTR name) {
+HMODULE WINAPI RecordingLoadLibrary(LPCSTR name, HANDLE file, DWORD flags) {
   g_loaded.push_back(name);
-  return LoadLibraryA(name);
+  return LoadLibraryExA(name, file, flags);
 }
 
 int g_freed;
@@ -49,7 +49,7 @@ BOOL WINAPI CountingFreeLibrary(HMODULE module) {
 class Companion : public testing::Test {
 protected:
   Companion()
-      : program_(folder_ / "tolvanix.exe"), load_(Os.LoadLibraryA, RecordingLoadLibrary),
+      : program_(folder_ / "tolvanix.exe"), load_(Os.LoadLibraryExA, RecordingLoadLibrary),
         free_(Os.FreeLibrary, CountingFreeLibrary) {
     calls_ = folder_ / "calls.txt";
     SetEnvironmentVariableA("TOLVANIX_COMPANION_CALLS", calls_.c_str());
@@ -68,7 +68,7 @@ protected:
   TempFolder folder_;
   ScopedProgramPath program_;
   CapturedErrorLog log_;
-  ScopedOverride<decltype(PlatformOps::LoadLibraryA)> load_;
+  ScopedOverride<decltype(PlatformOps::LoadLibraryExA)> load_;
   ScopedOverride<decltype(PlatformOps::FreeLibrary)> free_;
   std::string calls_;
 };
@@ -130,7 +130,7 @@ TEST_F(Companion, ALibraryNameThatDoesNotFitIsNeverLoadedCut) {
   for (const auto &c : cases) {
     // "\kvprc7a.dll" adds 12 characters and "\kvprcm01.dll" 13.
     std::string deep = "C:\\" + std::string(c.directoryLength - 3, 'd');
-    ScopedProgramPath program(deep + "\\tolvanix.exe");
+    ScopedProgramPath program(deep + "\\t.exe");
     g_loaded.clear();
     EXPECT_EQ(0, LoadPrintProcessor()) << deep;
     ASSERT_EQ(static_cast<size_t>(c.tried), g_loaded.size()) << deep;

@@ -16,18 +16,25 @@ TEST(Config, AValueLongerThanTheBufferIsCutToCapacityLessOne) {
             std::string(259, 'n'));
 }
 
+// A cut path would be read as some other file; the reads must give their defaults instead.
 TEST(Config, APathThatDoesNotFitGivesDefaultsInsteadOfAnotherFile) {
-  // A program directory of 248 characters leaves no room for "\tolvanix.ini" in 259. A cut
-  // path would be read as some other file; the reads must give their defaults instead.
   TempFolder folder;
+  WriteFileBytes(folder / "tolvanix.ini", "[tolvanix]\r\nManufacturer=Planted\r\n");
   std::string deep = folder.path() + "\\" + std::string(248 - folder.path().size() - 1, 'd');
   ASSERT_EQ(deep.size(), 248u);
-  ScopedProgramPath program(deep + "\\setup.exe");
-  char path[260] = "junk";
-  EXPECT_EQ(GetPatchConfigPath(path), 0);
-  EXPECT_STREQ(path, "");
-  char value[300];
-  EXPECT_STREQ(ReadPatchConfigValue("tolvanix", "Manufacturer", "Kestova", value, 300), "Kestova");
+  // A directory of 248 characters leaves no room for "\tolvanix.ini" in 259. A program name cut
+  // at 259 inside the folder after folder's would make folder, with its tolvanix.ini, the
+  // program directory.
+  std::string inside = folder.path() + "\\" + std::string(259 - folder.path().size(), 'x');
+  for (const std::string &name : {deep + "\\setup.exe", inside + "\\setup.exe"}) {
+    ScopedProgramPath program(name);
+    char path[260] = "junk";
+    EXPECT_EQ(GetPatchConfigPath(path), 0) << name;
+    EXPECT_STREQ(path, "");
+    char value[300];
+    EXPECT_STREQ(ReadPatchConfigValue("tolvanix", "Manufacturer", "Kestova", value, 300),
+                 "Kestova");
+  }
 }
 
 struct Walk {

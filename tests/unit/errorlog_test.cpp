@@ -7,23 +7,28 @@
 
 namespace {
 
-TEST(ErrorLog, AFileMadeUnderTheNameMeanwhileIsAppendedToNotReplaced) {
+// The log's name is in a folder other programs write to: a file found at it is left alone, and
+// the log that this run made can be read but not written, renamed or deleted by them.
+TEST(ErrorLog, ANameTakenMeanwhileIsLeftAloneAndTheLogIsTheRunsOwn) {
   CapturedErrorLog log;
-  WriteFileBytes(log.name(), "other program\r\n");
+  std::string planted = log.name();
+  WriteFileBytes(planted, "other program\r\n");
   AppendErrorLog("ours \r\n");
-  EXPECT_EQ(log.Text(), "other program\r\nours \r\n");
-}
+  EXPECT_EQ(ReadFileBytes(planted), "other program\r\n");
+  ASSERT_NE(log.name(), planted);
+  EXPECT_EQ(log.Text(), "ours \r\n");
 
-TEST(ErrorLog, AMessageThatMeetsTheLogHeldOpenIsLostAndTheNextOneIsKept) {
-  CapturedErrorLog log;
-  AppendErrorLog("one \r\n");
-  HANDLE held = CreateFileA(log.name().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
-  ASSERT_NE(held, INVALID_HANDLE_VALUE) << GetLastError();
-  EXPECT_EQ(AppendErrorLog("lost \r\n"), 1);
-  CloseHandle(held);
-  AppendErrorLog("three \r\n");
-  EXPECT_EQ(log.Text(), "one \r\nthree \r\n");
+  std::string name = log.name();
+  HANDLE writer = CreateFileA(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  EXPECT_EQ(writer, INVALID_HANDLE_VALUE) << "another program opened the log for writing";
+  if (writer != INVALID_HANDLE_VALUE)
+    CloseHandle(writer);
+  EXPECT_FALSE(DeleteFileA(name.c_str()));
+  EXPECT_FALSE(MoveFileA(name.c_str(), (name + ".moved").c_str()));
+  AppendErrorLog("two \r\n");
+  EXPECT_EQ(log.Text(), "ours \r\ntwo \r\n");
+  DeleteFileA(planted.c_str());
 }
 
 DWORD WINAPI NoTempPath(DWORD, LPSTR buffer) {

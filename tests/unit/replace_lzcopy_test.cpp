@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "app/app.h"
 #include "platform/text.h"
 #include "replace/replace.h"
 #include "testing.h"
@@ -63,6 +64,18 @@ LONG WINAPI LZCopyFailingHalfWay(HFILE, HFILE dest) {
   return LZERROR_WRITE;
 }
 
+// The copy without the gate, as CopySplFile makes it under /FOW.
+int ForcedCopy(const std::string &source, const std::string &target) {
+  ForceOverwrite = 1;
+  int result = CopySplFile(source.c_str(), target.c_str());
+  ForceOverwrite = 0;
+  return result;
+}
+
+std::string CopyFailed(const std::string &target) {
+  return "CopyLZFile " + target + " at CopySplFile FALSE \r\n";
+}
+
 std::string Describe(const std::vector<Registration> &list) {
   std::string text;
   for (const Registration &r : list)
@@ -81,7 +94,7 @@ TEST(CopyLZFile, EmptyPlainOrCompressedPackageGivesAnEmptyTarget) {
   for (const std::string &from : {package, Fixture("empty.txt")}) {
     std::string target = folder / "empty.dll";
     WriteFileBytes(target, "old");
-    EXPECT_EQ(CopyLZFile(from.c_str(), target.c_str()), 1) << from;
+    EXPECT_EQ(ForcedCopy(from, target), 1) << from;
     EXPECT_TRUE(FileExists(target)) << from;
     EXPECT_EQ(ReadFileBytes(target), "") << from;
   }
@@ -102,13 +115,13 @@ TEST(CopyLZFile, CopyBreakingOffHalfWayKeepsTheInstalledFileLockedOrNot) {
                          : INVALID_HANDLE_VALUE;
     ASSERT_EQ(lock != INVALID_HANDLE_VALUE, locked != 0) << GetLastError();
 
-    int result = CopyLZFile(Fixture("payload.txt_").c_str(), target.c_str());
+    int result = ForcedCopy(Fixture("payload.txt_"), target);
     if (locked)
       CloseHandle(lock);
 
     EXPECT_EQ(result, 0) << "locked " << locked;
     EXPECT_EQ(ReadFileBytes(target), "previous content") << "locked " << locked;
-    EXPECT_EQ(log.Text(), "LZCopy " + target + " at CopyLZFile FALSE \r\n");
+    EXPECT_EQ(log.Text(), "LZCopy " + target + " at CopyLZFile FALSE \r\n" + CopyFailed(target));
     EXPECT_EQ(ListFiles(folder.path(), "kv*").size(), 0u) << "failed expansion left behind";
     EXPECT_EQ(g_registrations.size(), 0u) << Describe(g_registrations);
   }
@@ -122,11 +135,11 @@ TEST(CopyLZFile, TruncatedCompressedPackageKeepsTheInstalledFile) {
   std::string target = folder / "installed.dll";
   WriteFileBytes(target, "previous content");
 
-  int result = CopyLZFile(FixturePath("check", "truncated.dll").c_str(), target.c_str());
+  int result = ForcedCopy(FixturePath("check", "truncated.dll"), target);
 
   EXPECT_EQ(result, 0);
   EXPECT_EQ(ReadFileBytes(target), "previous content");
-  EXPECT_EQ(log.Text(), "LZCopy " + target + " at CopyLZFile FALSE \r\n");
+  EXPECT_EQ(log.Text(), "LZCopy " + target + " at CopyLZFile FALSE \r\n" + CopyFailed(target));
   EXPECT_EQ(ListFiles(folder.path(), "kv*").size(), 0u) << "failed expansion left behind";
 }
 
@@ -155,7 +168,7 @@ TEST(CopyLZFile, RefusedRenameFallsBackToTheRestart) {
   std::string target = folder / "target.dll";
   WriteFileBytes(target, "mapped");
 
-  int result = CopyLZFile(Fixture("payload.txt_").c_str(), target.c_str());
+  int result = ForcedCopy(Fixture("payload.txt_"), target);
 
   EXPECT_EQ(result, 1);
   EXPECT_EQ(ReadFileBytes(target), "mapped");
@@ -176,11 +189,12 @@ TEST(CopyLZFile, ARefusedRegistrationIsAFailureWithALine) {
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     ASSERT_NE(lock, INVALID_HANDLE_VALUE) << GetLastError();
 
-    int result = CopyLZFile(Fixture("payload.txt").c_str(), target.c_str());
+    int result = ForcedCopy(Fixture("payload.txt"), target);
     CloseHandle(lock);
 
     EXPECT_EQ(result, 0) << "refused registration " << refused;
-    EXPECT_EQ(log.Text(), "MoveFileEx " + target + " at CopyLZFile FALSE \r\n");
+    EXPECT_EQ(log.Text(),
+              "MoveFileEx " + target + " at CopyLZFile FALSE \r\n" + CopyFailed(target));
     EXPECT_EQ(g_registrations.size(), static_cast<size_t>(refused + 1))
         << Describe(g_registrations);
     EXPECT_EQ(ListFiles(folder.path(), "kv*").size(), static_cast<size_t>(refused));

@@ -60,8 +60,8 @@ CapturedErrorLog::CapturedErrorLog() {
 }
 
 CapturedErrorLog::~CapturedErrorLog() {
+  DeleteErrorLog();
   ErrorLogEnabled = 0;
-  DeleteFileA(name_.c_str());
 }
 
 std::string CapturedErrorLog::Text() const { return ReadFileBytes(name_); }

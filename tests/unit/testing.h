@@ -53,10 +53,11 @@ public:
   CapturedErrorLog();
   ~CapturedErrorLog();
   std::string Text() const;
+  // The log's name now: it moves off a name that something else took before the first append.
   std::string name() const { return name_; }
 
 private:
-  std::string name_;
+  const char *name_;
 };
 
 void WriteFileBytes(const std::string &path, const std::string &bytes);

@@ -1,0 +1,107 @@
+#include "platform/files.h"
+
+#include "platform/platform.h"
+#include "platform/text.h"
+
+namespace {
+
+// Names must not be foreseeable by a program that wants to be there first, so each one mixes
+// the clock, the performance counter and the process with a running state. No C runtime here,
+// hence the hand-made mixing (the finaliser of MurmurHash3).
+DWORD FreshState;
+
+DWORD Mix(DWORD x) {
+  x ^= x >> 16;
+  x *= 0x85EBCA6Bu;
+  x ^= x >> 13;
+  x *= 0xC2B2AE35u;
+  x ^= x >> 16;
+  return x;
+}
+
+DWORD NextFreshNumber() {
+  LARGE_INTEGER counter;
+  counter.QuadPart = 0;
+  QueryPerformanceCounter(&counter);
+  FILETIME now;
+  GetSystemTimeAsFileTime(&now);
+  DWORD local = 0;
+  FreshState = Mix(FreshState + 0x9E3779B9u) ^ Mix(counter.LowPart ^ GetTickCount()) ^
+               Mix(now.dwLowDateTime + (GetCurrentProcessId() << 16)) ^
+               Mix(static_cast<DWORD>(reinterpret_cast<UINT_PTR>(&local)) ^ counter.HighPart);
+  return FreshState;
+}
+
+int FormatFreshName(const char *folder, const char *prefix, char (&name)[MAX_PATH]) {
+  return FormatText(name, MAX_PATH, "%s%s%08lX.tmp", folder, prefix, NextFreshNumber()) >= 0;
+}
+
+// Enough that a folder crowded with planted names still yields one; a folder that refuses for
+// any other reason ends the search at once.
+const int kFreshTries = 64;
+
+} // namespace
+
+HANDLE CreateFreshFile(const char *folder, const char *prefix, char (&name)[MAX_PATH],
+                       DWORD share) {
+  for (int attempt = 0; attempt < kFreshTries; ++attempt) {
+    if (!FormatFreshName(folder, prefix, name))
+      break;
+    HANDLE file = Os.CreateFileA(name, GENERIC_READ | GENERIC_WRITE, share, nullptr, CREATE_NEW,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file != INVALID_HANDLE_VALUE)
+      return file;
+    // A directory or a file about to be deleted at the name answers "access denied".
+    DWORD error = GetLastError();
+    if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS && error != ERROR_ACCESS_DENIED)
+      break;
+  }
+  name[0] = 0;
+  return INVALID_HANDLE_VALUE;
+}
+
+int MakeFreshName(const char *folder, const char *prefix, char (&name)[MAX_PATH]) {
+  for (int attempt = 0; attempt < kFreshTries; ++attempt) {
+    if (!FormatFreshName(folder, prefix, name))
+      break;
+    if (Os.GetFileAttributesA(name) == INVALID_FILE_ATTRIBUTES)
+      return 1;
+  }
+  name[0] = 0;
+  return 0;
+}
+
+int GetFileIdentity(HANDLE file, FileIdentity *id) {
+  BY_HANDLE_FILE_INFORMATION info;
+  FillBytes(&info, sizeof info, 0);
+  if (!Os.GetFileInformationByHandle(file, &info))
+    return 0;
+  id->volume = info.dwVolumeSerialNumber;
+  id->indexHigh = info.nFileIndexHigh;
+  id->indexLow = info.nFileIndexLow;
+  return 1;
+}
+
+int DeleteIfSameFile(const char *name, const FileIdentity &id) {
+  // The check and the deletion act on one handle, so nothing can be swapped in between; a link
+  // at the name opens what it leads to, which is not our file.
+  HANDLE file = Os.CreateFileA(name, DELETE | FILE_READ_ATTRIBUTES,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE)
+    return 0;
+  FileIdentity found;
+  int deleted = 0;
+  if (GetFileIdentity(file, &found) && found.volume == id.volume &&
+      found.indexHigh == id.indexHigh && found.indexLow == id.indexLow) {
+    // FileDispositionInformation (13): the file goes when this handle closes.
+    struct {
+      LONG status;
+      ULONG_PTR information;
+    } io = {0, 0};
+    BOOLEAN disposition = TRUE;
+    deleted = Os.NtSetInformationFile(file, &io, &disposition, sizeof disposition, 13) >= 0;
+  }
+  Os.CloseHandle(file);
+  return deleted;
+}
