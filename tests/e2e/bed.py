@@ -116,7 +116,7 @@ class Scenario:
     def __init__(self, name, check, windows="win7", program="tolvanix.exe", args="", cmdline=None,
                  ini="[tolvanix]\r\n", files=None, answer="cancel", dll_overrides=None, pre=(),
                  cwd="C:\\work", program_file=None, exit_code=0, closing_box=True, timeout=20,
-                 winedebug=None, xfail=None, env=None):
+                 winedebug=None, xfail=None, env=None, setenv=None, watch=None):
         self.name, self.check = name, check
         self.windows, self.program, self.args, self.cmdline = windows, program, args, cmdline
         self.ini, self.files, self.answer = ini, dict(files or {}), answer
@@ -124,6 +124,7 @@ class Scenario:
         self.program_file, self.exit_code, self.closing_box = program_file, exit_code, closing_box
         self.timeout, self.xfail, self.winedebug = timeout, xfail, winedebug
         self.env = dict(env or {})
+        self.setenv, self.watch = dict(setenv or {}), watch
 
     def command_line(self):
         path = "C:\\pkg\\" + self.program
@@ -153,6 +154,10 @@ def scenario(name=None, **settings):
       winedebug      WINEDEBUG for the session, e.g. "+loaddll" for Run.loaded_modules()
       env            more environment for the Wine session, e.g. {"TZ": "JST-9"} (Wine's time
                      zone; tests/wine-env.sh defaults it to UTC)
+      setenv         environment of the program itself, e.g. {"TEMP": "C:\\missing"} (Wine
+                     takes TEMP and TMP from the prefix, not from the session's environment)
+      watch          a function called with the Run every 10 ms while the program runs, to act
+                     on the prefix from outside (as another program of the user would)
       xfail          reason: the scenario is expected to fail until that is done
     """
 
@@ -374,6 +379,7 @@ class Run:
         plan = [("version", sc.windows), ("answer", sc.answer), ("cmdline", sc.command_line()),
                 ("cwd", sc.cwd), ("timeout_ms", str(sc.timeout * 1000))]
         plan += [("pre", line) for line in sc.pre]
+        plan += [("setenv", "%s=%s" % item) for item in sc.setenv.items()]
         with open(self.unix("C:\\tolvbed\\plan.txt"), "w", encoding="latin-1") as f:
             for key, value in plan:
                 f.write("%s=%s\n" % (key, escape(value)))
@@ -420,7 +426,9 @@ class Run:
             if self.session.poll() is not None:
                 fields = read_fields(result) if os.path.exists(result) else {}
                 break
-            time.sleep(0.05)
+            if self.sc.watch:
+                self.sc.watch(self)
+            time.sleep(0.01 if self.sc.watch else 0.05)
         t2 = time.monotonic()
         self.timings = {"prefix": t1 - t0, "session": t2 - t1}
         self.fields = fields

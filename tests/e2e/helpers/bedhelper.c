@@ -14,7 +14,8 @@
  * Everything it learns goes to C:\tolvbed\result.txt as key=value lines, values escaped
  * (\\, \n, \r, \t, \xHH), appended and flushed as it goes so a hung run still leaves a trace.
  * Its plan is C:\tolvbed\plan.txt in the same form: version, answer (one word per box: ok,
- * cancel, escape; the last one repeats), cmdline, cwd, timeout_ms, pre (repeatable). */
+ * cancel, escape; the last one repeats), cmdline, cwd, timeout_ms, pre (repeatable), setenv
+ * (repeatable, NAME=VALUE: the program's environment, set after the set-up commands). */
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -88,6 +89,8 @@ static void unescape(char *s) {
 static char version[64], answers[256], cmdline[4096], cwd[MAX_PATH];
 static char pre[16][1024];
 static int npre;
+static char setenv_[8][1024];
+static int nsetenv;
 static DWORD timeout_ms = 20000;
 
 static int read_plan(void) {
@@ -116,6 +119,8 @@ static int read_plan(void) {
       timeout_ms = (DWORD)atol(eq);
     else if (!strcmp(line, "pre") && npre < 16)
       lstrcpynA(pre[npre++], eq, sizeof pre[0]);
+    else if (!strcmp(line, "setenv") && nsetenv < 8)
+      lstrcpynA(setenv_[nsetenv++], eq, sizeof setenv_[0]);
   }
   fclose(f);
   return 1;
@@ -320,6 +325,13 @@ int main(void) {
     char key[32];
     wsprintfA(key, "pre%d.exit", i);
     outf(key, "%lu", run_and_wait(pre[i], "", 30000, NULL, 0));
+  }
+  for (i = 0; i < nsetenv; ++i) {
+    char *value = strchr(setenv_[i], '=');
+    if (value) {
+      *value++ = 0;
+      SetEnvironmentVariableA(setenv_[i], value);
+    }
   }
   out("started", "1");
   start = GetTickCount();

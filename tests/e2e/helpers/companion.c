@@ -11,7 +11,8 @@
  * Compile-time variants (defaults in brackets):
  *   COMPANION_ATTACH  [1]  DllMain's answer to the attach; 0 makes LoadLibrary fail
  *   COMPANION_RESULT  [1]  what both exports return
- *   COMPANION_EXPORTS [2]  2: InstService and UninstService; 1: InstService only; 0: neither */
+ *   COMPANION_EXPORTS [2]  2: InstService and UninstService; 1: InstService only; 0: neither
+ *   COMPANION_NEEDS_DEP     imports KvDep from kvdep.dll (planted.c), a library of its own */
 #include <windows.h>
 
 #ifndef COMPANION_ATTACH
@@ -25,6 +26,10 @@
 #endif
 
 static char own_name[MAX_PATH] = "?";
+
+#ifdef COMPANION_NEEDS_DEP
+__declspec(dllimport) int KvDep(void);
+#endif
 
 static void watched(char *out, DWORD size) {
   DWORD got = 0, i;
@@ -67,6 +72,9 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
           base = p + 1;
       lstrcpyA(own_name, base);
     }
+#ifdef COMPANION_NEEDS_DEP
+    KvDep();
+#endif
     record(COMPANION_ATTACH ? "attach" : "attach-refused");
     return COMPANION_ATTACH;
   }

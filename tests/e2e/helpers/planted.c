@@ -1,5 +1,5 @@
-/* A file planted where a careless program would pick it up: built as version.dll, lz32.dll
- * and notepad.exe. Whatever loads or starts it leaves C:\tolvbed\planted\<name>-<pid>.txt:
+/* A file planted where a careless program would pick it up: built as version.dll, lz32.dll,
+ * notepad.exe and kvdep.dll (a library the companion stand-in can import). Whatever loads or starts it leaves C:\tolvbed\planted\<name>-<pid>.txt:
  * the planted file, the process it ran in, and how it came in: "static" (resolving some
  * module's imports at process start), "dynamic" (LoadLibrary), or "exe" (started). */
 #include <windows.h>
@@ -23,6 +23,10 @@ static void leave_mark(HMODULE self, const char *kind) {
   WriteFile(f, line, (DWORD)lstrlenA(line), &written, NULL);
   CloseHandle(f);
 }
+
+#ifdef PLANTED_EXPORT
+__declspec(dllexport) int KvDep(void) { return 1; }
+#endif
 
 #ifdef PLANTED_EXE
 int WINAPI WinMain(HINSTANCE inst, HINSTANCE prev, LPSTR args, int show) {

@@ -82,11 +82,11 @@ def fixed_absent():
 
 
 # -- reading it ------------------------------------------------------------------------------
-def reports(r):
+def reports(r, planted=0):
     """The text of every report Notepad was shown: each start was "notepad", two blanks and
     the report's path, from the system folder, with the file there to copy."""
     r.expect_no_box()
-    r.expect_temp_files(r"KPP.*", 0)  # no draft left behind
+    r.expect_temp_files(r"KPP.*", planted)  # no draft left behind
     texts = []
     for note in r.notepads:
         r.check(note.cmdline == "notepad  " + REPORT,
@@ -99,9 +99,9 @@ def reports(r):
     return texts
 
 
-def report(r):
+def report(r, planted=0):
     """The one report of the run, which is also the file left in the temporary folder."""
-    texts = reports(r)
+    texts = reports(r, planted)
     r.check(len(texts) == 1, "expected Notepad started once, got %d starts" % len(texts))
     left = r.file(REPORT)
     r.check(left is not None and left.decode("latin-1") == texts[0],
@@ -227,3 +227,12 @@ CUT = (SYS + LONG)[:259][len(SYS):]
 def report_skips_a_record_whose_path_does_not_fit(r):
     expect_report(r, report(r), service_section() + fixed_absent()
                   + present("kvplain.dll", "0020", "2005/2/1   8:5:9"))
+
+
+# Draft names that another program could foresee, all taken beforehand: the report still comes.
+TAKEN = {"%s\\KPP%X.tmp" % (TEMP, n): "planted" for n in range(1, 17)}
+
+
+@scenario(args="/D", files=TAKEN)
+def report_written_when_foreseeable_draft_names_are_taken(r):
+    expect_report(r, report(r, planted=len(TAKEN)), service_section() + fixed_absent())
