@@ -18,6 +18,8 @@ enum RunMode { Patch, Diagnose, LogPatch, Uninstall, Version };
 // Process-wide values set by the run.
 extern HINSTANCE ProgramInstance;
 extern int ForceOverwrite;
+// "/QUIET": no box, no Notepad, no restart, and an exit code for deployment tools.
+extern int QuietRun;
 
 // osclass.cpp
 unsigned GetOsClass();
@@ -36,9 +38,10 @@ const char *SkipProgramName(const char *commandLine);
 // Returns 1 and sets *letter when there is one, 0 when there is no "/" or it ends the text.
 int FindModeLetter(const char *args, unsigned char *letter);
 RunMode SelectRunMode(unsigned char letter);
-// Applies "/OS=NT", "/OS=2000" and "/FOW" (case-sensitive, anywhere in the text).
+// Applies "/OS=NT", "/OS=2000", "/FOW" and "/QUIET" (case-sensitive, anywhere in the text).
 void ApplyOptions(const char *args, OsTag *tag);
-// The whole run, from the recorded instance to the closing box. Returns the exit code, 0.
+// The whole run, from the recorded instance to the closing box. Returns the exit code: 0, or
+// with "/QUIET" 3010 (done; a restart finishes it) or 1603 (a listed file was not replaced).
 int RunTolvanix(HINSTANCE instance, const char *args);
 
 // closing.cpp

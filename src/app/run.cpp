@@ -7,8 +7,12 @@
 #include "service/service.h"
 
 int ForceOverwrite;
+int QuietRun;
 
 static const int kTextCapacity = 300;
+// What a quiet run tells the deployment tool that started it, in Windows Installer's codes.
+static const int kExitRestartNeeded = 3010;
+static const int kExitFailed = 1603;
 
 const char *SkipProgramName(const char *line) {
   if (*line == '"') {
@@ -76,6 +80,8 @@ void ApplyOptions(const char *args, OsTag *tag) {
     *tag = kOsTag2K;
   if (Contains(args, "/FOW"))
     ForceOverwrite = 1;
+  if (Contains(args, "/QUIET"))
+    QuietRun = 1;
 }
 
 // The first letter of the program's own file name; none (the patch) when the name is unknown,
@@ -132,14 +138,20 @@ int RunTolvanix(HINSTANCE instance, const char *args) {
     letter = LetterFromFileName();
   ApplyOptions(args, &tag);
 
-  switch (SelectRunMode(letter)) {
+  RunMode mode = SelectRunMode(letter);
+  switch (mode) {
   case Diagnose:
-    WriteDiagnosticReport();
+    WriteDiagnosticReport(!QuietRun);
     return 0;
   case LogPatch: {
     ErrorLogEnabled = 1;
     MakeErrorLogName();
     RunPatch(tag, message);
+    // Unattended, nobody reads the log in Notepad: it stays under a name the README gives.
+    if (QuietRun) {
+      KeepErrorLog();
+      break;
+    }
     StartNotepad(CloseErrorLog());
     Os.Sleep(2000);
     DeleteErrorLog();
@@ -157,6 +169,12 @@ int RunTolvanix(HINSTANCE instance, const char *args) {
   case Patch:
     RunPatch(tag, message);
     break;
+  }
+  // No box and so never a restart: the deployment tool decides that, told by the exit code.
+  if (QuietRun) {
+    if (mode == Version)
+      return 0;
+    return ReplaceFailures ? kExitFailed : kExitRestartNeeded;
   }
   return ShowClosingBox(message, caption);
 }

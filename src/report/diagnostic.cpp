@@ -182,7 +182,7 @@ static void WriteServiceSection() {
 
 static void ReportListedFile(const char *name, void *) { WriteFileRecord(name); }
 
-int WriteDiagnosticReport() {
+int WriteDiagnosticReport(int showInNotepad) {
   static const char *const kFixedFiles[] = {"kvqrt7xb.dll", "kvqrtwyn.dll",
                                             "kvhl05c.exe",  "kvsrv05c.exe",
                                             "kvsrv05c.ksi", "spool\\prtprocs\\w32x86\\kvprc7a.dll"};
@@ -198,7 +198,7 @@ int WriteDiagnosticReport() {
   Os.CloseHandle(ReportHandle);
   // A stale handle value could by now name another file: nothing more goes through it.
   ReportHandle = nullptr;
-  if (PlaceReport())
+  if (PlaceReport() && showInNotepad)
     StartNotepad(ReportName);
   return 1;
 }

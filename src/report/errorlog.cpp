@@ -17,7 +17,8 @@ enum LogState { kNotMade, kOpen, kClosed };
 char ErrorLogName[MAX_PATH];
 LogState ErrorLogState;
 HANDLE ErrorLogHandle;
-int ErrorLogKnown; // ErrorLogIdentity names the file this run made
+int ErrorLogMade;  // the file exists, made by this run
+int ErrorLogKnown; // ErrorLogIdentity names it
 FileIdentity ErrorLogIdentity;
 
 int GetLogFolder(char (&folder)[MAX_PATH]) {
@@ -45,6 +46,7 @@ void MakeErrorLog() {
   }
   ErrorLogHandle = log;
   ErrorLogState = kOpen;
+  ErrorLogMade = 1;
   ErrorLogKnown = GetFileIdentity(log, &ErrorLogIdentity);
 }
 
@@ -54,6 +56,7 @@ const char *MakeErrorLogName() {
   char folder[MAX_PATH];
   ErrorLogName[0] = 0;
   ErrorLogState = kNotMade;
+  ErrorLogMade = 0;
   ErrorLogKnown = 0;
   // A name no other program can foresee, and no file yet: a run that logs nothing leaves none.
   if (GetLogFolder(folder))
@@ -86,4 +89,23 @@ void DeleteErrorLog() {
   // A log that was never made is not looked for: whatever stands at its name is not ours.
   if (ErrorLogKnown)
     DeleteIfSameFile(ErrorLogName, ErrorLogIdentity);
+}
+
+void KeepErrorLog() {
+  CloseErrorLog();
+  char folder[MAX_PATH];
+  char kept[MAX_PATH];
+  if (!GetLogFolder(folder) || FormatText(kept, MAX_PATH, "%s%s", folder, kKeptErrorLogName) < 0)
+    return;
+  // A run that logged nothing still replaces the log of an earlier run: the name tells of the
+  // last run only.
+  if (!ErrorLogMade) {
+    HANDLE empty = CreateFreshFile(folder, "KPP", ErrorLogName);
+    if (empty == INVALID_HANDLE_VALUE)
+      return;
+    Os.CloseHandle(empty);
+  }
+  // A move replaces the name itself, a link planted there included, never what it leads to.
+  // Should the name refuse (a folder stands there), the log stays under its own name.
+  Os.MoveFileExA(ErrorLogName, kept, MOVEFILE_REPLACE_EXISTING);
 }

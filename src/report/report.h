@@ -15,12 +15,17 @@ int AppendErrorLog(const char *text);
 const char *CloseErrorLog();
 // Closes the log and deletes it, if its name still leads to the file this run made.
 void DeleteErrorLog();
+// The name under which a quiet L run keeps its log in the temp folder.
+static const char kKeptErrorLogName[] = "tolvanix-errors.log";
+// Closes the log and moves it over kKeptErrorLogName (an empty log when nothing was logged), as
+// the report is put in place.
+void KeepErrorLog();
 
 // diagnostic.cpp
 // A report line, and the time and version texts, are formed in buffers of this many characters.
 static const int kReportTextCapacity = 500;
-// Writes tolvanix.log in the temp folder and opens it in Notepad. Returns 1.
-int WriteDiagnosticReport();
+// Writes tolvanix.log in the temp folder and, when asked to, opens it in Notepad. Returns 1.
+int WriteDiagnosticReport(int showInNotepad);
 // Writes text and "\r\n". Returns 0 when the report is not open, else the last write's result.
 int WriteReportLine(const char *text);
 // Writes the record of <system directory>\name. Returns 1 when the file is present, 0 when it

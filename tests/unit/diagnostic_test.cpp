@@ -145,7 +145,7 @@ protected:
   std::string ReportName() const { return tempDir_ / "tolvanix.log"; }
   // Runs the D mode and gives the report's bytes.
   std::string Run() {
-    EXPECT_EQ(1, WriteDiagnosticReport());
+    EXPECT_EQ(1, WriteDiagnosticReport(1));
     return ReadFileBytes(ReportName());
   }
   static std::string Absent(const std::string &path) {
@@ -264,7 +264,7 @@ TEST_F(DiagnosticReport, AReportNameThatDoesNotFitWritesNothingAndStartsNoNotepa
     g_tempPath = length ? "C:\\" + std::string(length - 4, 't') + "\\" : "";
     g_commandLines.clear();
     g_created.clear();
-    EXPECT_EQ(1, WriteDiagnosticReport());
+    EXPECT_EQ(1, WriteDiagnosticReport(1));
     EXPECT_TRUE(g_commandLines.empty()) << g_commandLines[0];
     EXPECT_TRUE(g_created.empty()) << "created " << g_created[0];
     EXPECT_EQ(0, WriteReportLine("after the run"));
@@ -278,7 +278,7 @@ TEST_F(DiagnosticReport, AReportWhoseNotepadCommandDoesNotFitIsWrittenButNotShow
   ASSERT_EQ(239u, deep.size());
   ASSERT_TRUE(CreateDirectoryA(deep.c_str(), nullptr)) << "error " << GetLastError();
   g_tempPath = deep + "\\";
-  EXPECT_EQ(1, WriteDiagnosticReport());
+  EXPECT_EQ(1, WriteDiagnosticReport(1));
   std::string written = ReadFileBytes(deep + "\\tolvanix.log");
   EXPECT_EQ(0u, written.find("Kvsrv05c = SERVICE_NOT_INSTALLED\r\n")) << written;
   EXPECT_TRUE(g_commandLines.empty()) << g_commandLines[0];
@@ -291,7 +291,7 @@ TEST_F(DiagnosticReport, ANameThatCannotBeReplacedIsLeftAloneAndNothingIsWritten
   // it. Either way nothing but tolvanix.log is touched and Notepad shows only a whole report.
   WriteFileBytes(ReportName(), "earlier report");
   ASSERT_TRUE(SetFileAttributesA(ReportName().c_str(), FILE_ATTRIBUTE_READONLY));
-  EXPECT_EQ(1, WriteDiagnosticReport());
+  EXPECT_EQ(1, WriteDiagnosticReport(1));
   std::string now = ReadFileBytes(ReportName());
   if (now == "earlier report") {
     EXPECT_TRUE(g_commandLines.empty()) << g_commandLines[0];
@@ -306,7 +306,7 @@ TEST_F(DiagnosticReport, ANameThatCannotBeReplacedIsLeftAloneAndNothingIsWritten
 
   MakeFolder(ReportName());
   g_commandLines.clear();
-  EXPECT_EQ(1, WriteDiagnosticReport());
+  EXPECT_EQ(1, WriteDiagnosticReport(1));
   EXPECT_TRUE(g_commandLines.empty()) << g_commandLines[0];
   EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(ReportName().c_str()));
   EXPECT_TRUE(GetFileAttributesA(ReportName().c_str()) & FILE_ATTRIBUTE_DIRECTORY);
@@ -369,7 +369,7 @@ TEST_F(DiagnosticReport, ALinkPlantedAsTheReportNameIsNotWrittenThrough) {
   WriteFileBytes(unborn, "gone before the run");
   ASSERT_TRUE(PlantUnixLink(link, unborn));
   ASSERT_TRUE(DeleteFileA(unborn.c_str()));
-  EXPECT_EQ(1, WriteDiagnosticReport());
+  EXPECT_EQ(1, WriteDiagnosticReport(1));
   EXPECT_FALSE(FileExists(unborn)) << ReadFileBytes(unborn);
   EXPECT_EQ(fresh, ReadFileBytes(link));
 }
