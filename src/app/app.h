@@ -1,39 +1,15 @@
-// Start-up and run control: the entry's run, the modes, the closing box and the restart; the
-// OS class, the OS tag and the program directory that the rest of the program relies on.
+// Start-up and run control, the top of the patcher: the entry's run, the modes, the closing box
+// and the restart. Nothing below includes this.
 #pragma once
 
-#include <windows.h>
-
-// The package folder's name for the system: two letters and two zero bytes, passed by value.
-struct OsTag {
-  char text[4];
-};
-extern const OsTag kOsTagNT;
-extern const OsTag kOsTag2K;
-
-enum OsClass : unsigned { kOsClass9x = 10, kOsClassNT4 = 11, kOsClass2000 = 12, kOsClassXP = 13 };
+#include "common/common.h"
 
 enum RunMode { Patch, Diagnose, LogPatch, Uninstall, Version };
 
-// Process-wide values set by the run.
-extern HINSTANCE ProgramInstance;
-extern int ForceOverwrite;
 // "/QUIET": no box, no Notepad, no restart, and an exit code for deployment tools.
 extern int QuietRun;
 
-// osclass.cpp
-unsigned GetOsClass();
-// The program's full file name. Returns its length, or 0 with the buffer empty when it cannot be
-// read or does not fit the buffer (never a cut name).
-int GetProgramFileName(int capacity, char *buffer);
-// The program's folder without a trailing backslash. Returns 1, or 0 with the buffer empty when
-// the program's file name is unknown (unreadable, or too long for the buffer).
-int GetProgramDirectory(int capacity, char *buffer);
-
 // run.cpp
-// What follows the program's own name on a command line (quoted or not), blanks skipped: the
-// argument text a C runtime's start-up would hand to WinMain.
-const char *SkipProgramName(const char *commandLine);
 // Finds the mode letter: the character right after the first "/" of the argument text.
 // Returns 1 and sets *letter when there is one, 0 when there is no "/" or it ends the text.
 int FindModeLetter(const char *args, unsigned char *letter);
@@ -49,6 +25,3 @@ int RunTolvanix(HINSTANCE instance, const char *args);
 // empty text. Returns 0.
 int ShowClosingBox(const char *text, const char *caption);
 void RestartComputer();
-// Starts Notepad from the system (else Windows) directory with "notepad  <fileName>". Returns
-// 1 when it started, 0 when it did not (also when the command line would not fit).
-int StartNotepad(const char *fileName);

@@ -6,29 +6,12 @@
 #include "report/report.h"
 #include "service/service.h"
 
-int ForceOverwrite;
 int QuietRun;
 
 static const int kTextCapacity = 300;
 // What a quiet run tells the deployment tool that started it, in Windows Installer's codes.
 static const int kExitRestartNeeded = 3010;
 static const int kExitFailed = 1603;
-
-const char *SkipProgramName(const char *line) {
-  if (*line == '"') {
-    ++line;
-    while (*line && *line != '"')
-      ++line;
-    if (*line == '"')
-      ++line;
-  } else {
-    while (static_cast<unsigned char>(*line) > ' ')
-      ++line;
-  }
-  while (*line && static_cast<unsigned char>(*line) <= ' ')
-    ++line;
-  return line;
-}
 
 int FindModeLetter(const char *args, unsigned char *letter) {
   for (const char *p = args; *p; ++p) {
@@ -88,7 +71,7 @@ void ApplyOptions(const char *args, OsTag *tag) {
 // since the last part of a cut name is no file name.
 static unsigned char LetterFromFileName() {
   char name[MAX_PATH];
-  GetProgramFileName(MAX_PATH, name);
+  GetProgramFileName(name);
   int start = 0;
   for (int i = lstrlenA(name) - 1; i >= 0; --i) {
     if (name[i] == '\\') {

@@ -4,7 +4,7 @@
 // patcher decides.
 #pragma once
 
-#include "app/app.h"
+#include "common/common.h"
 #include "replace/replace.h"
 
 // output.cpp ---------------------------------------------------------------------------------

@@ -99,7 +99,7 @@ int RunCheck(const char *args) {
   char full[MAX_PATH];
   if (folder[0] == 0) {
     ProgramInstance = nullptr;
-    GetProgramDirectory(MAX_PATH, full);
+    GetProgramDirectory(full);
   } else {
     char *part = nullptr;
     DWORD length = Os.GetFullPathNameA(folder, MAX_PATH, full, &part);

@@ -3,8 +3,8 @@
 // unit tests too.
 #include <windows.h>
 
-#include "app/app.h"
 #include "check/check.h"
+#include "common/common.h"
 #include "platform/platform.h"
 
 extern "C" void tolvanix_check_start() {

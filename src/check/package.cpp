@@ -295,7 +295,8 @@ void CheckPayload(const char *folder, OsTag tag, const char *name, const char *s
     return;
   }
   char target[MAX_PATH];
-  if (firstPass && !ComposeTargetPath(name, printProcessor, target))
+  if (firstPass &&
+      !ComposeTargetPath(kPatchLists[printProcessor ? kPrintProcList : kSystemList], name, target))
     Finding(kError, source, section, key,
             "the installed path of \"%s\" does not fit in 259 characters on this machine: the "
             "patcher skips it",

@@ -158,7 +158,7 @@ void PlanEntry(const Walk &walk, const Entry &entry) {
   }
   if (present == 0) {
     // Composed for the record only; the run looks no further than the probe.
-    if (!ComposeTargetPath(entry.targetName, 0, target) ||
+    if (!ComposeTargetPath(kPatchLists[kSystemList], entry.targetName, target) ||
         !ComposeSourcePath(walk.folder, entry.sourceName, walk.tag, source)) {
       source[0] = 0;
       target[0] = 0;
@@ -169,7 +169,9 @@ void PlanEntry(const Walk &walk, const Entry &entry) {
     EmitRecord(&record);
     return;
   }
-  if (present < 0 || !ComposeTargetPath(entry.targetName, entry.printProcessor, target) ||
+  if (present < 0 ||
+      !ComposeTargetPath(kPatchLists[entry.printProcessor ? kPrintProcList : kSystemList],
+                         entry.targetName, target) ||
       !ComposeSourcePath(walk.folder, entry.sourceName, walk.tag, source)) {
     char line[kLineCapacity];
     FormatText(line, sizeof line, "wsprintf %s at %s FALSE \\r\\n", entry.targetName, operation);

@@ -1,13 +1,19 @@
 #include "config/config.h"
 
-#include "app/app.h"
+#include "common/common.h"
 #include "platform/platform.h"
 #include "platform/text.h"
 
-int GetPatchConfigPath(char *path) {
+const PatchList kPatchLists[kPatchListCount] = {
+    {"PRINTPROC", 50, 1, 0, nullptr, nullptr},
+    {"KVSPLPROC", 200, 0, 1, "SRC", "KVHLP00E.EXE"},
+    {"SrcFiles", 200, 0, 1, nullptr, nullptr},
+};
+
+int GetPatchConfigPath(Path &path) {
   // Without the program's folder no configuration is read: "\tolvanix.ini" would be a file at
   // the root of whatever drive is current.
-  if (!GetProgramDirectory(kConfigPathCapacity, path) || path[0] == 0 ||
+  if (!GetProgramDirectory(path) || path[0] == 0 ||
       !AppendPath(path, kConfigPathCapacity, "tolvanix.ini")) {
     path[0] = 0;
     return 0;
@@ -17,7 +23,7 @@ int GetPatchConfigPath(char *path) {
 
 char *ReadPatchConfigValue(const char *section, const char *key, const char *defaultText,
                            char *buffer, int capacity) {
-  char path[kConfigPathCapacity];
+  Path path;
   if (!GetPatchConfigPath(path)) {
     // No shorter path is tried in its place: it could name another file.
     if (!CopyText(buffer, capacity, defaultText))
@@ -34,7 +40,7 @@ char *ReadConfigValueAt(const char *path, const char *section, const char *key,
   return buffer;
 }
 
-int ListedNameAt(const char *path, const char *section, int index, char *value) {
+int ListedNameAt(const char *path, const char *section, int index, Path &value) {
   char key[16];
   FormatText(key, sizeof key, "%d", index);
   if (path)
@@ -44,9 +50,20 @@ int ListedNameAt(const char *path, const char *section, int index, char *value) 
   return value[0] != 0;
 }
 
+int ReadSharedSource(const char *path, const PatchList &list, Path &source) {
+  source[0] = 0;
+  if (!list.sourceKey)
+    return 0;
+  if (path)
+    ReadConfigValueAt(path, list.section, list.sourceKey, list.sourceDefault, source, MAX_PATH);
+  else
+    ReadPatchConfigValue(list.section, list.sourceKey, list.sourceDefault, source, MAX_PATH);
+  return 1;
+}
+
 void ForEachListedName(const char *section, int limit, ListAction action, void *context) {
   for (int index = 0; index < limit; ++index) {
-    char value[kListValueCapacity];
+    Path value;
     if (!ListedNameAt(nullptr, section, index, value))
       return;
     action(value, context);

@@ -121,7 +121,7 @@ int InstallExpansion(const char *expanded, const char *target) {
   DWORD attributes = Os.GetFileAttributesA(target);
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
     Os.DeleteFileA(expanded);
-    LogReplaceFailure("MoveFileEx %s at CopyLZFile FALSE \r\n", target);
+    LogReplaceFailure(kLineMoveFailed, target);
     return 0;
   }
   if (CanReplaceNow(target) && Os.MoveFileExA(expanded, target, MOVEFILE_REPLACE_EXISTING))
@@ -131,13 +131,13 @@ int InstallExpansion(const char *expanded, const char *target) {
   // A failed first registration leaves nothing pending, so the expansion goes too.
   if (!Os.MoveFileExA(target, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) {
     Os.DeleteFileA(expanded);
-    LogReplaceFailure("MoveFileEx %s at CopyLZFile FALSE \r\n", target);
+    LogReplaceFailure(kLineMoveFailed, target);
     return 0;
   }
   // The deletion is already pending and cannot be taken back through the API: the expansion
   // stays beside the target, the one copy from which the file can be put back by hand.
   if (!Os.MoveFileExA(expanded, target, MOVEFILE_DELAY_UNTIL_REBOOT)) {
-    LogReplaceFailure("MoveFileEx %s at CopyLZFile FALSE \r\n", target);
+    LogReplaceFailure(kLineMoveFailed, target);
     return 0;
   }
   return 1;

@@ -1,8 +1,19 @@
 // Compressed copy, version gate and the replacement runs over the configured file lists.
 #pragma once
 
-#include "app/app.h"
+#include "common/common.h"
+#include "config/config.h"
 #include "platform/files.h"
+
+// The lines a replacement logs, each ending in a blank and "\r\n"; tolvanix-check predicts
+// them from here. The arguments are named after each.
+inline constexpr char kLineExpansionFailed[] = "LZCopy %s at CopyLZFile FALSE \r\n"; // target
+inline constexpr char kLineCopyFailed[] = "CopyLZFile %s at CopySplFile FALSE \r\n"; // target
+inline constexpr char kLineMoveFailed[] = "MoveFileEx %s at CopyLZFile FALSE \r\n";  // target
+inline constexpr char kLineVersionGreater[] =
+    "version of %s is greater than %s \r\n";                               // target, source
+inline constexpr char kLineNotNewer[] = "%s is older than %s \r\n";        // source, target
+inline constexpr char kLinePathTooLong[] = "wsprintf %s at %s FALSE \r\n"; // name, operation
 
 // lzcopy.cpp
 enum Expansion { kExpanded, kNoPackageFile, kNoRoom, kExpansionFailed };
@@ -65,8 +76,8 @@ int CopySysFileIfPresent(const char *source, const char *target, OsTag tag);
 int CopySysFile(const char *source, const char *target, OsTag tag);
 // The paths the runs hand to the gate, composed as the runs compose them. Each returns 0 when
 // the path does not fit its 260 characters; the runs then skip the entry with a log line.
-int ComposeSourcePath(const char *program, const char *name, OsTag tag, char *source);
-int ComposeTargetPath(const char *name, int printProcessor, char *target);
+int ComposeSourcePath(const char *program, const char *name, OsTag tag, Path &source);
+int ComposeTargetPath(const PatchList &list, const char *name, Path &target);
 // The runs' presence probe of <system directory>\name: 0 when the probe does not fit, else 1
 // with *present set.
 int FindInSystemFolder(const char *name, int *present);

@@ -3,7 +3,7 @@
 //
 // A path that does not fit its 260 characters is never cut: a shorter path names another
 // file. Such an entry is skipped with a line naming the listed name, and the walk goes on.
-#include "app/app.h"
+#include "common/common.h"
 #include "config/config.h"
 #include "platform/platform.h"
 #include "platform/text.h"
@@ -14,10 +14,10 @@
 namespace {
 
 void LogSkipped(const char *name, const char *operation) {
-  LogReplaceFailure("wsprintf %s at %s FALSE \r\n", name, operation);
+  LogReplaceFailure(kLinePathTooLong, name, operation);
 }
 
-int GetSystemFolder(char *folder) {
+int GetSystemFolder(Path &folder) {
   UINT length = Os.GetSystemDirectoryA(folder, MAX_PATH);
   if (length == 0 || length >= MAX_PATH) {
     folder[0] = 0;
@@ -28,42 +28,50 @@ int GetSystemFolder(char *folder) {
 
 // No package file is taken from a guessed folder: without the program directory there is no
 // source.
-int ComposeSource(char *source, const char *name, OsTag tag) {
-  char program[MAX_PATH];
-  return GetProgramDirectory(MAX_PATH, program) && program[0] &&
+int ComposeSource(Path &source, const char *name, OsTag tag) {
+  Path program;
+  return GetProgramDirectory(program) && program[0] &&
          ComposeSourcePath(program, name, tag, source);
 }
 
-void CopyPrtProcEntry(const char *name, void *context) {
-  CopyPrtProcFile(name, *static_cast<const OsTag *>(context));
-}
-
-struct SysListContext {
-  const char *source; // the SRC file for every entry, or nullptr for the entry's own name
+struct ListWalk {
+  const PatchList *list;
+  const char *source; // the one source of every entry (SRC), or null: the entry's own name
   OsTag tag;
 };
 
-void CopySysEntry(const char *name, void *context) {
-  const SysListContext *list = static_cast<const SysListContext *>(context);
-  CopySysFileIfPresent(list->source ? list->source : name, name, list->tag);
+void CopyListedFile(const char *name, void *context) {
+  const ListWalk *walk = static_cast<const ListWalk *>(context);
+  if (walk->list->printProcessor)
+    CopyPrtProcFile(name, walk->tag);
+  else
+    CopySysFileIfPresent(walk->source ? walk->source : name, name, walk->tag);
+}
+
+// One list, with its shared source read once before the first entry.
+void WalkPatchList(PatchListIndex index, OsTag tag) {
+  const PatchList &list = kPatchLists[index];
+  Path source;
+  ListWalk walk = {&list, ReadSharedSource(nullptr, list, source) ? source : nullptr, tag};
+  ForEachListedName(list.section, list.limit, CopyListedFile, &walk);
 }
 
 } // namespace
 
-int ComposeSourcePath(const char *program, const char *name, OsTag tag, char *source) {
+int ComposeSourcePath(const char *program, const char *name, OsTag tag, Path &source) {
   return FormatText(source, MAX_PATH, "%s\\modules\\%s\\%s", program, tag.text, name) >= 0;
 }
 
-int ComposeTargetPath(const char *name, int printProcessor, char *target) {
-  char system[MAX_PATH];
+int ComposeTargetPath(const PatchList &list, const char *name, Path &target) {
+  Path system;
   if (!GetSystemFolder(system))
     return 0;
-  const char *format = printProcessor ? "%s\\spool\\prtprocs\\w32x86\\%s" : "%s\\%s";
+  const char *format = list.printProcessor ? "%s\\spool\\prtprocs\\w32x86\\%s" : "%s\\%s";
   return FormatText(target, MAX_PATH, format, system, name) >= 0;
 }
 
 int FindInSystemFolder(const char *name, int *present) {
-  char probe[MAX_PATH];
+  Path probe;
   *present = 0;
   if (!GetSystemFolder(probe) || !AppendPath(probe, MAX_PATH, name))
     return 0;
@@ -84,26 +92,23 @@ int PatchPrintProcessor(OsTag tag) {
   StopSpoolService("spooler");
   // The stop request does not wait for the spooler to let go of its files.
   Os.Sleep(1500);
-  ForEachListedName("PRINTPROC", 50, CopyPrtProcEntry, &tag);
+  WalkPatchList(kPrintProcList, tag);
   Os.Sleep(1000);
   StartSpoolService("spooler");
   return 1;
 }
 
 int PatchSystemFiles(OsTag tag) {
-  char source[kListValueCapacity];
-  ReadPatchConfigValue("KVSPLPROC", "SRC", "KVHLP00E.EXE", source, kListValueCapacity);
-  SysListContext helpers = {source, tag};
-  ForEachListedName("KVSPLPROC", 200, CopySysEntry, &helpers);
-  SysListContext files = {nullptr, tag};
-  ForEachListedName("SrcFiles", 200, CopySysEntry, &files);
+  WalkPatchList(kHelperList, tag);
+  WalkPatchList(kSystemList, tag);
   return 1;
 }
 
 int CopyPrtProcFile(const char *name, OsTag tag) {
-  char target[MAX_PATH];
-  char source[MAX_PATH];
-  if (!ComposeTargetPath(name, 1, target) || !ComposeSource(source, name, tag)) {
+  Path target;
+  Path source;
+  if (!ComposeTargetPath(kPatchLists[kPrintProcList], name, target) ||
+      !ComposeSource(source, name, tag)) {
     LogSkipped(name, "CopyPrtProcFile");
     return 0;
   }
@@ -122,9 +127,10 @@ int CopySysFileIfPresent(const char *source, const char *target, OsTag tag) {
 }
 
 int CopySysFile(const char *source, const char *target, OsTag tag) {
-  char targetPath[MAX_PATH];
-  char sourcePath[MAX_PATH];
-  if (!ComposeTargetPath(target, 0, targetPath) || !ComposeSource(sourcePath, source, tag)) {
+  Path targetPath;
+  Path sourcePath;
+  if (!ComposeTargetPath(kPatchLists[kSystemList], target, targetPath) ||
+      !ComposeSource(sourcePath, source, tag)) {
     LogSkipped(target, "CopySysFile");
     return 0;
   }

@@ -59,10 +59,10 @@ int CopySplFile(const char *source, const char *target) {
   if (GetTargetFolder(target, folder))
     expansion = ExpandPackageFile(source, folder, expanded);
   if (expansion == kNoRoom || expansion == kExpansionFailed)
-    LogReplaceFailure("LZCopy %s at CopyLZFile FALSE \r\n", target);
+    LogReplaceFailure(kLineExpansionFailed, target);
   // With nowhere to expand to there is nothing the gate could let through: the copy has failed.
   if (expansion == kNoRoom) {
-    LogReplaceFailure("CopyLZFile %s at CopySplFile FALSE \r\n", target);
+    LogReplaceFailure(kLineCopyFailed, target);
     return 0;
   }
 
@@ -71,14 +71,14 @@ int CopySplFile(const char *source, const char *target) {
     if (expanded[0])
       Os.DeleteFileA(expanded);
     if (decision == kGateRefuseVersion)
-      LogPair("version of %s is greater than %s \r\n", target, source);
+      LogPair(kLineVersionGreater, target, source);
     else
-      LogPair("%s is older than %s \r\n", source, target);
+      LogPair(kLineNotNewer, source, target);
     return 0;
   }
 
   if (!expanded[0] || !InstallExpansion(expanded, target)) {
-    LogReplaceFailure("CopyLZFile %s at CopySplFile FALSE \r\n", target);
+    LogReplaceFailure(kLineCopyFailed, target);
     return 0;
   }
   DWORD attributes = Os.GetFileAttributesA(target);

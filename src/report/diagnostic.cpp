@@ -1,4 +1,4 @@
-#include "app/app.h"
+#include "common/common.h"
 #include "config/config.h"
 #include "platform/files.h"
 #include "platform/platform.h"
@@ -65,7 +65,7 @@ int WriteReportLine(const char *text) {
   return Os.WriteFile(ReportHandle, "\r\n", 2, &written, nullptr);
 }
 
-char *FormatFileTime(const FILETIME *time, char *buffer) {
+char *FormatFileTime(const FILETIME *time, ReportText &buffer) {
   SYSTEMTIME parts;
   // A file time beyond what FileTimeToSystemTime takes reads as all zeros, not stack garbage.
   FillBytes(&parts, sizeof parts, 0);
@@ -101,7 +101,7 @@ int WriteFileRecord(const char *name) {
   char createdLine[kReportTextCapacity];
   char writtenLine[kReportTextCapacity];
   char versionLine[kReportTextCapacity];
-  char text[kReportTextCapacity];
+  ReportText text;
   FormatText(attributesLine, kReportTextCapacity, "Attributes        = %04x",
              static_cast<unsigned>(found.dwFileAttributes));
   FormatText(createdLine, kReportTextCapacity, "Create time       = %s",
@@ -192,7 +192,8 @@ int WriteDiagnosticReport(int showInNotepad) {
     WriteFileRecord(name);
   // The configuration file's path is formed by the list walk itself; when it does not fit,
   // every key reads empty and only the fixed records are written.
-  ForEachListedName("KVSPLPROC", 200, ReportListedFile, nullptr);
+  const PatchList &helpers = kPatchLists[kHelperList];
+  ForEachListedName(helpers.section, helpers.limit, ReportListedFile, nullptr);
   if (!ReportIsOpen())
     return 1;
   Os.CloseHandle(ReportHandle);

@@ -24,6 +24,7 @@ void KeepErrorLog();
 // diagnostic.cpp
 // A report line, and the time and version texts, are formed in buffers of this many characters.
 static const int kReportTextCapacity = 500;
+typedef char ReportText[kReportTextCapacity];
 // Writes tolvanix.log in the temp folder and, when asked to, opens it in Notepad. Returns 1.
 int WriteDiagnosticReport(int showInNotepad);
 // Writes text and "\r\n". Returns 0 when the report is not open, else the last write's result.
@@ -33,5 +34,5 @@ int WriteReportLine(const char *text);
 int WriteFileRecord(const char *name);
 // The helper service's current state (1 to 7), or -1 when it is not among the active services.
 int GetHelperServiceState();
-// Writes the UTC time text into buffer (kReportTextCapacity characters) and returns buffer.
-char *FormatFileTime(const FILETIME *time, char *buffer);
+// Writes the UTC time text into buffer and returns buffer.
+char *FormatFileTime(const FILETIME *time, ReportText &buffer);

@@ -1,4 +1,4 @@
-#include "app/app.h"
+#include "common/common.h"
 #include "platform/library.h"
 #include "platform/platform.h"
 #include "platform/text.h"
@@ -36,7 +36,7 @@ static ServiceEntry BindEntry(const char *exportName) {
 int LoadPrintProcessor() {
   char directory[MAX_PATH];
   // An unknown folder is not guessed at: no library rather than one from elsewhere.
-  if (!GetProgramDirectory(MAX_PATH, directory) || directory[0] == 0)
+  if (!GetProgramDirectory(directory) || directory[0] == 0)
     return 0;
   // Only the package's own copy beside the program, never one found along the search path.
   CompanionModule = LoadCompanion(directory, "kvprc7a.dll");

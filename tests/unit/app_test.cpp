@@ -110,7 +110,7 @@ TEST(ProgramDirectory, IsTheNameUpToItsLastBackslashAndUnknownWhenCut) {
     ScopedProgramPath program(c.name);
     char buffer[260];
     FillMemory(buffer, sizeof buffer, 'x');
-    EXPECT_EQ(GetProgramDirectory(260, buffer), c.result) << c.name;
+    EXPECT_EQ(GetProgramDirectory(buffer), c.result) << c.name;
     EXPECT_EQ(std::string(buffer), c.directory) << c.name;
   }
 }
@@ -124,7 +124,7 @@ TEST(ProgramDirectory, AnUnreadableNameGivesZeroAndAnEmptyBuffer) {
   ScopedOverride<decltype(Os.GetModuleFileNameA)> fake(Os.GetModuleFileNameA,
                                                        FailingModuleFileName);
   char buffer[260] = "junk";
-  EXPECT_EQ(GetProgramDirectory(260, buffer), 0);
+  EXPECT_EQ(GetProgramDirectory(buffer), 0);
   EXPECT_STREQ(buffer, "");
 }
 

@@ -1,4 +1,4 @@
-#include "app/app.h"
+#include "common/common.h"
 #include "platform/platform.h"
 #include "platform/text.h"
 
@@ -6,6 +6,7 @@ const OsTag kOsTagNT = {{'N', 'T', 0, 0}};
 const OsTag kOsTag2K = {{'2', 'K', 0, 0}};
 
 HINSTANCE ProgramInstance;
+int ForceOverwrite;
 
 unsigned GetOsClass() {
   OSVERSIONINFOA info;
@@ -24,15 +25,13 @@ unsigned GetOsClass() {
   return kOsClassXP;
 }
 
-int GetProgramFileName(int capacity, char *buffer) {
-  if (capacity <= 0)
-    return 0;
+int GetProgramFileName(Path &buffer) {
   buffer[0] = 0;
   // Read with room to spare: a name that fills the buffer may have been cut, and a cut name
   // leads to another file or folder.
   char name[2 * MAX_PATH];
   DWORD length = Os.GetModuleFileNameA(ProgramInstance, name, sizeof name);
-  if (length == 0 || length >= sizeof name - 1 || length >= static_cast<DWORD>(capacity))
+  if (length == 0 || length >= sizeof name - 1 || length >= sizeof buffer)
     return 0;
   name[length] = 0;
   for (DWORD i = 0; i <= length; ++i)
@@ -40,8 +39,8 @@ int GetProgramFileName(int capacity, char *buffer) {
   return static_cast<int>(length);
 }
 
-int GetProgramDirectory(int capacity, char *buffer) {
-  if (GetProgramFileName(capacity, buffer) == 0)
+int GetProgramDirectory(Path &buffer) {
+  if (GetProgramFileName(buffer) == 0)
     return 0;
   int last = -1;
   for (int i = 0; buffer[i]; ++i)
@@ -55,4 +54,20 @@ int GetProgramDirectory(int capacity, char *buffer) {
   if (last > 0 && buffer[last - 1] == '\\')
     buffer[last - 1] = 0;
   return 1;
+}
+
+const char *SkipProgramName(const char *line) {
+  if (*line == '"') {
+    ++line;
+    while (*line && *line != '"')
+      ++line;
+    if (*line == '"')
+      ++line;
+  } else {
+    while (static_cast<unsigned char>(*line) > ' ')
+      ++line;
+  }
+  while (*line && static_cast<unsigned char>(*line) <= ' ')
+    ++line;
+  return line;
 }
