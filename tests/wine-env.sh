@@ -53,3 +53,25 @@ tolv_new_prefix() {
   rm -rf "$1"
   tolv_as_user "$1" cp -a "$TOLV_TEMPLATE" "$1"
 }
+
+# tolv_start_xvfb: starts one X server for message boxes on a display number it picks itself
+# (-displayfd) and prints "DISPLAY PID" once it is ready; the caller ends it by that pid.
+tolv_start_xvfb() {
+  local file pid
+  file=$(mktemp)
+  Xvfb -displayfd 9 -ac -nolisten tcp -screen 0 1024x768x24 9>"$file" >/dev/null 2>&1 </dev/null &
+  pid=$!
+  for _ in $(seq 100); do
+    [ -s "$file" ] && break
+    kill -0 "$pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  if [ ! -s "$file" ]; then
+    rm -f "$file"
+    kill "$pid" 2>/dev/null
+    echo "Xvfb did not start" >&2
+    return 1
+  fi
+  echo ":$(tr -d '[:space:]' <"$file") $pid"
+  rm -f "$file"
+}

@@ -14,7 +14,7 @@ import argparse
 import glob
 import importlib.util
 import os
-import subprocess
+import signal
 import sys
 import time
 
@@ -33,20 +33,9 @@ def load_scenarios():
 
 
 def start_xvfb():
-    """An Xvfb on a display number it picks itself; returns (process, display)."""
-    read, write = os.pipe()
-    xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write), "-ac", "-nolisten", "tcp",
-                             "-screen", "0", "1024x768x24"], pass_fds=(write,),
-                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    os.close(write)
-    number = b""
-    while not number.endswith(b"\n"):
-        chunk = os.read(read, 16)
-        if not chunk:
-            raise RuntimeError("Xvfb did not start")
-        number += chunk
-    os.close(read)
-    return xvfb, ":" + number.decode().strip()
+    """The X server of tests/wine-env.sh; returns (pid, display)."""
+    display, pid = bed.shell_env("tolv_start_xvfb").split()
+    return int(pid), display
 
 
 def main():
@@ -89,8 +78,7 @@ def main():
             sys.stdout.flush()
     finally:
         if xvfb is not None:
-            xvfb.terminate()
-            xvfb.wait()
+            os.kill(xvfb, signal.SIGTERM)
     if len(names) > 1:
         print("%d scenarios, %d failed, %.1f s%s" % (len(names), len(failed),
                                                     time.monotonic() - start,
