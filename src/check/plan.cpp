@@ -234,7 +234,7 @@ void PlanEntry(const Walk &walk, const Entry &entry) {
     }
     BeginEntryRecord(&record, entry, source, target);
     AddOutcome(&record, walk, outcome, walk.verify ? "absent" : "skip as absent",
-               "not in the system folder, and the patcher replaces only files already there");
+               "only files already in the system folder are replaced");
     EmitRecord(&record);
     return;
   }
