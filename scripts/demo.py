@@ -1,9 +1,11 @@
 """The main job on a sample machine: a throwaway Wine prefix (Windows 7) with an older driver
 installed, the sample package in C:\\pkg, and tolvanix.exe run in the L mode.
 
-Prints the package check and the plan before the patch, a before-and-after table of every
-listed file, the error log the run showed in Notepad, the operations waiting for the restart,
-verify before and after the restart, and the diagnostic report of the patched machine.
+Prints the package check before the patch; a table of every listed file, installed before
+and after the run, with what happened to it and why (in the words of the plan made before the
+run); the closing box; the error log the run showed in Notepad; the operations waiting for the
+restart; what verify says before and after the restart; and the diagnostic report of the
+patched machine.
 Started by scripts/demo, which builds everything and gives it a display."""
 import json
 import os
@@ -71,6 +73,10 @@ PRE = [
 ]
 
 
+def progress(text):
+    print(text, flush=True)
+
+
 def heading(text):
     print("\n== %s ==" % text)
 
@@ -95,45 +101,79 @@ def before_state(target):
     return "%d bytes, %s" % (size, time.strftime("%Y-%m-%d", time.gmtime(when)))
 
 
+def before_bytes(target):
+    entry = FILES.get(target)
+    if entry is None:
+        return None
+    with open(os.path.join(BUILD, *entry[0].name.split("/")), "rb") as f:
+        return f.read()
+
+
+def outcome(r, target, plan):
+    """What the run did to the file, as seen in the prefix, and why, in the plan's words."""
+    waiting = any(t and t.lower().endswith(target.lower()) for _, t in r.pending)
+    after = r.file(target)
+    if waiting:
+        what = "at the restart"
+    elif after is None:
+        what = "skipped"
+    elif after != before_bytes(target):
+        what = "replaced now"
+    else:
+        what = "refused"
+    why = plan.get("reason", "")
+    old, new = plan.get("installed version"), plan.get("package version")
+    if what in ("replaced now", "refused") and (old or new):
+        why += " (installed %s, package %s)" % (old or "none", new or "none")
+    return "%s: %s" % (what, why) if why else what
+
+
 def verify(r, title):
     code, out = r.run_console("%s verify C:\\pkg --json" % CHECK)
-    heading("%s: tolvanix-check verify --json (exit code %d)" % (title, code))
+    heading("%s: what tolvanix-check verify says of each listed file (exit code %d)" % (
+        title, code))
+    print("%-44s %s" % ("installed file", "state (reason)"))
     for x in records(out):
         if x.get("type") == "file":
-            print("%-44s %s" % (x["target"].replace(SYS, "system32\\"), x.get("state")))
+            state = x.get("state", "")
+            if x.get("reason"):
+                state += " (%s)" % x["reason"]
+            print("%-44s %s" % (x["target"].replace(SYS, "system32\\"), state))
         elif x.get("type") == "finding":
             print("%s: %s %s" % (x["level"], x.get("file", ""), x.get("message", "")))
 
 
 def show(r, started):
-    heading("tolvanix-check package C:\\pkg (before the patch)")
+    heading("tolvanix-check package C:\\pkg: the package as the patcher reads it (before the "
+            "patch)")
     print((r.file("C:\\tolvbed\\package.txt") or b"").decode("latin-1").replace("\r\n", "\n")
           .rstrip())
     plan = {x["target"]: x for x in records((r.file("C:\\tolvbed\\plan.json") or b"")
                                             .decode("latin-1")) if x.get("type") == "file"}
-    heading("Every listed file: before, the plan's decision, and after the L-mode run")
-    row = "%-42s %-23s %-9s %-9s %-23s %s"
-    print(row % ("file", "before", "installed", "package", "decision (plan)", "after"))
+    heading("Every listed file: installed before and after the L-mode run, what happened and "
+            "why")
+    row = "%-42s %-23s %-23s %s"
+    print(row % ("installed file", "before", "after", "outcome: why"))
     for target in TARGETS:
         p = plan.get(target, {})
         print(row % (target.replace(SYS, "system32\\"), before_state(target),
-                     p.get("installed version") or "-", p.get("package version") or "-",
-                     p.get("decision", "?"), file_state(r, target)))
-    print("(the installed version of a file held open reads as none, for the patcher too)")
+                     file_state(r, target), outcome(r, target, p)))
+    print("(every sample payload has the same size: the dates and the outcome tell them apart;\n"
+          " the installed version of a file held open reads as none, for the patcher too)")
     heading("The closing box")
     for box in r.boxes:
         print("caption %r, text %r, answered %s" % (box.caption, box.text, box.answer))
-    heading("The error log, as Notepad was given it")
+    heading("The error log of the L mode, as Notepad was given it")
     for note in r.notepads:
         print("Notepad command line: %r" % note.cmdline)
         print((note.content or b"(no log: nothing failed)").decode("latin-1").rstrip())
-    heading("Operations waiting for the restart")
+    heading("Operations waiting for the restart (file -> its new name)")
     for source, target in r.pending:
         print("%s -> %s" % (source, target or "(delete)"))
     verify(r, "Before the restart")
 
     r.after_restart()
-    heading("After the restart")
+    heading("After the restart: every listed installed file")
     for target in TARGETS:
         print("%-44s %s" % (target.replace(SYS, "system32\\"), file_state(r, target)))
     verify(r, "After the restart")
@@ -155,6 +195,8 @@ def main():
     sc = Scenario("demo", None, windows="win7", args="/L", ini=INI, files=FILES, pre=PRE,
                   answer="cancel", timeout=60)
     work = os.path.join(bed.tolv_work(), "demo")
+    progress("Making the sample machine: a Wine prefix (the first time about 20 s), the "
+             "package in C:\\pkg, an older driver installed...")
     bed.shell_env("tolv_ensure_template")
     if os.path.exists(work):
         shutil.rmtree(work)
@@ -162,6 +204,7 @@ def main():
                 os.path.join(BUILD, "tests", "e2e", "helpers"), work)
     started = time.monotonic()
     try:
+        progress("Running tolvanix-check package and plan, then tolvanix.exe /L...")
         r.execute()
         if not r.done:
             print(r.describe())

@@ -18,21 +18,29 @@ extern int CheckWarnings;
 
 static const int kRecordCapacity = 8192;
 
-// One record: a JSON object on one line, or a headline with one "  name: value" line per
-// field. A record that would not fit is not cut: it is replaced by an error saying so.
+// One record: a JSON object on one line, or a headline with one "  label: value" line per
+// field. The JSON names are a stable interface for build pipelines (the README lists them);
+// the person's form says the same in plain words, so the two may differ in name and value. A
+// record that would not fit is not cut: it is replaced by an error saying so.
 struct CheckRecord {
   char json[kRecordCapacity];
   char text[kRecordCapacity];
   int jsonLength;
   int textLength;
   int overflow;
-  int textFields; // fields on the person's line so far
 };
 
 void BeginRecord(CheckRecord *record, const char *type, const char *headline);
+// A field under the same name and value in both forms.
 void AddField(CheckRecord *record, const char *name, const char *value);
-void AddNumberField(CheckRecord *record, const char *name, long long value);
+// A field of the JSON form only.
+void AddJsonField(CheckRecord *record, const char *name, const char *value);
+void AddJsonNumber(CheckRecord *record, const char *name, long long value);
+// A line of the person's form only.
+void AddTextField(CheckRecord *record, const char *label, const char *value);
 void EmitRecord(CheckRecord *record);
+// Text as it is, in either form (the help).
+void WriteText(const char *text);
 
 enum FindingLevel { kWarning, kError };
 // One finding, one line: the level, the file and key it concerns (either may be empty), the
@@ -46,6 +54,11 @@ int JsonQuote(char *buf, int cap, const char *text);
 int CheckExitCode();
 // The 64-bit number as "0x" and sixteen hexadecimal digits, into buf (at least 19 characters).
 char *FormatNumber(long long value, char *buf);
+// The number's four fields, each in hexadecimal: the digits the gate took from the text.
+char *DescribeNumber(long long number, char *buf, int cap);
+// A FileVersion text for a person, with the gate's reading where that differs from the text
+// (the gate takes each number's digits as hexadecimal ones: "1, 0, 0, 3" reads as 0.0.0.3).
+char *DescribeVersion(const char *text, long long number, char *buf, int cap);
 // The file time as "YYYY-MM-DD hh:mm:ss UTC", or "0" for the time of an unreadable file.
 char *FormatTime(long long time, char *buf, int cap);
 
@@ -60,6 +73,12 @@ struct Scratch {
 };
 Expansion ExpandToScratch(const char *source, Scratch *scratch);
 void DiscardScratch(Scratch *scratch);
+// Why a package file that did not expand cannot be used, as one error finding: missing (and
+// what lies there under a compressed file's name), a folder, unreadable, not expandable,
+// damaged. expansion is what ExpandToScratch gave. Returns the short word for the records'
+// "problem" field, or "" for kExpanded.
+const char *ReportUnusablePackageFile(const char *source, Expansion expansion, const char *section,
+                                      const char *key);
 // The warnings the gate's reading of one payload deserves; the payload is the expanded file.
 // Returns the number of findings reported.
 int CheckPayloadVersion(const char *expanded, const char *source, const char *section,
@@ -67,7 +86,14 @@ int CheckPayloadVersion(const char *expanded, const char *source, const char *se
 
 // plan.cpp -----------------------------------------------------------------------------------
 
-int PlanPatch(const char *folder, OsTag tag);
+// How many listed files a patch run would replace now, at the restart, and not at all.
+struct PlanTally {
+  int entries;
+  int now;
+  int atRestart;
+  int notReplaced;
+};
+int PlanPatch(const char *folder, OsTag tag, PlanTally *tally);
 int VerifyPatch(const char *folder, OsTag tag);
 
 // The restart operations waiting in PendingFileRenameOperations, read once per run.

@@ -9,6 +9,62 @@ namespace {
 const char kUsage[] = "usage: tolvanix-check package|plan|verify [FOLDER] [--json] "
                       "[/OS=NT|/OS=2000] [/FOW]";
 
+const char kHelp[] =
+    "tolvanix-check: checks a tolvanix package before it ships, shows what a patch\r\n"
+    "run would do on this machine, and verifies the patch after the restart. It\r\n"
+    "changes nothing.\r\n"
+    "\r\n"
+    "usage: tolvanix-check package|plan|verify [FOLDER] [--json]\r\n"
+    "                      [/OS=NT|/OS=2000] [/FOW]\r\n"
+    "       tolvanix-check --help | -h | /? | help\r\n"
+    "\r\n"
+    "  package           checks the package: tolvanix.ini as the patcher reads it,\r\n"
+    "                    every listed file in modules\\NT and modules\\2K, the\r\n"
+    "                    companion library\r\n"
+    "  plan              what a patch run would do on this machine, file by file,\r\n"
+    "                    and how many files it would replace now, at the restart and\r\n"
+    "                    not at all\r\n"
+    "  verify            after a patch run and its restart: which installed files\r\n"
+    "                    hold the package file, which still wait for the restart,\r\n"
+    "                    which were kept\r\n"
+    "  FOLDER            the package folder, where tolvanix.ini lies (default: the\r\n"
+    "                    folder of tolvanix-check.exe)\r\n"
+    "  --json            one JSON object per line (the README lists the fields)\r\n"
+    "  /OS=NT, /OS=2000  plan and verify with the files of modules\\NT or modules\\2K\r\n"
+    "                    instead of those for this Windows, as the patcher's options\r\n"
+    "                    do\r\n"
+    "  /FOW              plan and verify as for the patcher's /FOW: every file\r\n"
+    "                    replaced, whatever its version\r\n"
+    "\r\n"
+    "exit code: 0 nothing found, 1 warnings only, 2 errors or bad usage\r\n"
+    "\r\n"
+    "what the output says:\r\n"
+    "  error:, warning:  a finding: the file, the [section] and key of tolvanix.ini,\r\n"
+    "                    what is wrong and what the patcher does then\r\n"
+    "  [SECTION] KEY = NAME\r\n"
+    "                    a file named by one of the lists of tolvanix.ini\r\n"
+    "  package file      the copy in modules\\NT or modules\\2K that the patcher\r\n"
+    "                    installs\r\n"
+    "  installed file    the file it replaces: in the system folder or, for\r\n"
+    "                    [PRINTPROC], in spool\\prtprocs\\w32x86 below it\r\n"
+    "  installed file is\r\n"
+    "                    present or absent; read-only or held open by a program, and\r\n"
+    "                    then it is replaced at the restart\r\n"
+    "  at the restart    operations already waiting in the registry for the next\r\n"
+    "                    restart\r\n"
+    "  version           the FileVersion text; the gate takes each number's digits\r\n"
+    "                    as hexadecimal ones and, where it reads the text otherwise,\r\n"
+    "                    says so\r\n"
+    "  time              the last-write time (UTC), compared only when the versions\r\n"
+    "                    are equal\r\n"
+    "  the gate          the patcher's rule: a file is replaced when the package\r\n"
+    "                    file's version is greater or, the versions equal, its time\r\n"
+    "                    is later\r\n"
+    "  decision (plan)   replace now, replace at the restart, refuse, skip as absent\r\n"
+    "  state (verify)    replaced, waits for the restart, kept, not replaced,\r\n"
+    "                    absent, or what is wrong with the package file\r\n"
+    "  log line          a line that the patcher's /L mode would write for this file\r\n";
+
 // Takes the next blank-separated word from *cursor into word (cap characters); quotes group
 // blanks and are dropped. Returns 0 at the end, -1 for a word that does not fit.
 int NextWord(const char **cursor, char *word, int cap) {
@@ -41,6 +97,7 @@ int Usage(const char *why) {
   CheckRecord record;
   BeginRecord(&record, "usage", kUsage);
   AddField(&record, "error", why);
+  AddTextField(&record, "help", "tolvanix-check --help");
   EmitRecord(&record);
   return 2;
 }
@@ -63,9 +120,13 @@ int RunCheck(const char *args) {
   const char *cursor = args;
   char word[MAX_PATH];
   int got;
+  int help = 0;
   while ((got = NextWord(&cursor, word, MAX_PATH)) != 0) {
     if (got < 0)
       why = "an argument is longer than 259 characters";
+    else if (lstrcmpA(word, "--help") == 0 || lstrcmpA(word, "-h") == 0 ||
+             lstrcmpA(word, "/?") == 0 || (command[0] == 0 && lstrcmpA(word, "help") == 0))
+      help = 1;
     else if (lstrcmpA(word, "--json") == 0)
       CheckJson = 1;
     else if (lstrcmpA(word, "/FOW") == 0)
@@ -83,6 +144,10 @@ int RunCheck(const char *args) {
       CopyText(folder, MAX_PATH, word);
     else
       why = "more than one folder";
+  }
+  if (help) {
+    WriteText(kHelp);
+    return 0;
   }
   int which = lstrcmpA(command, "package") == 0  ? 1
               : lstrcmpA(command, "plan") == 0   ? 2
@@ -110,6 +175,8 @@ int RunCheck(const char *args) {
       full[n - 1] = 0;
   }
 
+  PlanTally tally;
+  FillBytes(&tally, sizeof tally, 0);
   if (which == 1) {
     CheckPackage(full);
   } else {
@@ -118,19 +185,30 @@ int RunCheck(const char *args) {
       tag = osClass == kOsClassNT4 ? kOsTagNT : kOsTag2K;
     ForceOverwrite = force;
     if (which == 2)
-      PlanPatch(full, tag);
+      PlanPatch(full, tag, &tally);
     else
       VerifyPatch(full, tag);
   }
   CheckRecord record;
-  char headline[128];
-  FormatText(headline, sizeof headline, "%s: %d error(s), %d warning(s)", command, CheckErrors,
-             CheckWarnings);
+  char headline[200];
+  char counts[120];
+  counts[0] = 0;
+  if (which == 2)
+    FormatText(counts, sizeof counts,
+               " %d file(s) would be replaced now, %d at the restart, %d not at all;", tally.now,
+               tally.atRestart, tally.notReplaced);
+  FormatText(headline, sizeof headline, "%s:%s %d error(s), %d warning(s), exit code %d", command,
+             counts, CheckErrors, CheckWarnings, CheckExitCode());
   BeginRecord(&record, "summary", headline);
-  AddField(&record, "command", command);
-  AddNumberField(&record, "errors", CheckErrors);
-  AddNumberField(&record, "warnings", CheckWarnings);
-  AddNumberField(&record, "exit", CheckExitCode());
+  AddJsonField(&record, "command", command);
+  if (which == 2) {
+    AddJsonNumber(&record, "replace now", tally.now);
+    AddJsonNumber(&record, "replace at the restart", tally.atRestart);
+    AddJsonNumber(&record, "not replaced", tally.notReplaced);
+  }
+  AddJsonNumber(&record, "errors", CheckErrors);
+  AddJsonNumber(&record, "warnings", CheckWarnings);
+  AddJsonNumber(&record, "exit", CheckExitCode());
   EmitRecord(&record);
   return CheckExitCode();
 }

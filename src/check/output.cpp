@@ -22,49 +22,61 @@ void Append(char *buf, int *length, int *overflow, const char *text) {
   *length += add;
 }
 
-// The person's form: the headline, then one indented line "name: value, name: value". The
-// section and key are already in the headline.
-void AddTextField(CheckRecord *record, const char *name, const char *value) {
-  if (!lstrcmpA(name, "section") || !lstrcmpA(name, "key"))
-    return;
-  Append(record->text, &record->textLength, &record->overflow, record->textFields++ ? ", " : "  ");
-  Append(record->text, &record->textLength, &record->overflow, name);
-  Append(record->text, &record->textLength, &record->overflow, ": ");
-  Append(record->text, &record->textLength, &record->overflow, value);
-}
-
 void Write(const char *text, int length) {
+  if (!CheckOutput || CheckOutput == INVALID_HANDLE_VALUE)
+    return;
   DWORD written = 0;
-  if (CheckOutput && CheckOutput != INVALID_HANDLE_VALUE)
-    Os.WriteFile(CheckOutput, text, static_cast<DWORD>(length), &written, nullptr);
+  DWORD mode = 0;
+  // A console shows bytes in its own (OEM) code page, while names are ANSI text of the system's
+  // code page: a console gets the text as UTF-16. Redirected output stays ANSI bytes, as the
+  // names are in tolvanix.ini. Windows 95 exports WriteConsoleW without doing it: bytes then.
+  if (length < kRecordCapacity && GetConsoleMode(CheckOutput, &mode)) {
+    WCHAR wide[kRecordCapacity];
+    int count = MultiByteToWideChar(CP_ACP, 0, text, length, wide, kRecordCapacity);
+    if (count > 0 && WriteConsoleW(CheckOutput, wide, static_cast<DWORD>(count), &written, nullptr))
+      return;
+  }
+  Os.WriteFile(CheckOutput, text, static_cast<DWORD>(length), &written, nullptr);
 }
 
 } // namespace
 
+void WriteText(const char *text) { Write(text, lstrlenA(text)); }
+
 int JsonQuote(char *buf, int cap, const char *text) {
+  // The text is ANSI of the system's code page, which JSON does not know: each character goes
+  // out as its Unicode code point, so that a name reads the same to a pipeline on any system.
+  WCHAR wide[kRecordCapacity];
+  int length = lstrlenA(text);
+  int count = 0;
+  if (length > 0) {
+    count = length < kRecordCapacity
+                ? MultiByteToWideChar(CP_ACP, 0, text, length, wide, kRecordCapacity)
+                : 0;
+    if (count == 0) {
+      if (cap > 0)
+        buf[0] = 0;
+      return -1;
+    }
+  }
   int n = 0;
   auto put = [&](char c) {
     if (n < cap - 1)
       buf[n] = c;
     ++n;
   };
+  static const char kHex[] = "0123456789abcdef";
   put('"');
-  for (const unsigned char *p = reinterpret_cast<const unsigned char *>(text); *p; ++p) {
-    unsigned char c = *p;
+  for (int i = 0; i < count; ++i) {
+    unsigned c = wide[i];
     if (c == '"' || c == '\\') {
       put('\\');
       put(static_cast<char>(c));
     } else if (c < 0x20 || c >= 0x7F) {
-      // Control characters must be escaped; bytes of the ANSI code page above 0x7F are not
-      // UTF-8, so they are passed as the code points of the same number rather than as
-      // invalid bytes.
-      static const char kHex[] = "0123456789abcdef";
       put('\\');
       put('u');
-      put('0');
-      put('0');
-      put(kHex[c >> 4]);
-      put(kHex[c & 15]);
+      for (int shift = 12; shift >= 0; shift -= 4)
+        put(kHex[(c >> shift) & 15]);
     } else {
       put(static_cast<char>(c));
     }
@@ -83,66 +95,70 @@ void BeginRecord(CheckRecord *record, const char *type, const char *headline) {
   record->jsonLength = 0;
   record->textLength = 0;
   record->overflow = 0;
-  record->textFields = 0;
   record->json[0] = 0;
   record->text[0] = 0;
+  char quoted[64];
+  if (JsonQuote(quoted, sizeof quoted, type) < 0)
+    record->overflow = 1;
   Append(record->json, &record->jsonLength, &record->overflow, "{\"type\":");
-  AddField(record, nullptr, type);
+  Append(record->json, &record->jsonLength, &record->overflow, quoted);
   Append(record->text, &record->textLength, &record->overflow, headline);
   Append(record->text, &record->textLength, &record->overflow, "\r\n");
 }
 
-// Appends ,"name": to the JSON form. Returns 0 (the record marked overflowing) when the name
-// does not fit.
-static int AppendJsonName(CheckRecord *record, const char *name) {
+// Appends ,"name":value to the JSON form, value already in its JSON form.
+static void AppendJsonPair(CheckRecord *record, const char *name, const char *value) {
   char key[64];
   if (JsonQuote(key, sizeof key, name) < 0) {
     record->overflow = 1;
-    return 0;
+    return;
   }
   Append(record->json, &record->jsonLength, &record->overflow, ",");
   Append(record->json, &record->jsonLength, &record->overflow, key);
   Append(record->json, &record->jsonLength, &record->overflow, ":");
-  return 1;
+  Append(record->json, &record->jsonLength, &record->overflow, value);
 }
 
-void AddField(CheckRecord *record, const char *name, const char *value) {
+void AddJsonField(CheckRecord *record, const char *name, const char *value) {
   char quoted[kRecordCapacity];
   if (JsonQuote(quoted, kRecordCapacity, value) < 0) {
     record->overflow = 1;
     return;
   }
-  if (name) {
-    if (!AppendJsonName(record, name))
-      return;
-    AddTextField(record, name, value);
-  }
-  Append(record->json, &record->jsonLength, &record->overflow, quoted);
+  AppendJsonPair(record, name, quoted);
 }
 
-void AddNumberField(CheckRecord *record, const char *name, long long value) {
+void AddJsonNumber(CheckRecord *record, const char *name, long long value) {
   // wsprintfA has no 64-bit decimal; the values given here are small counts and codes.
   char text[32];
   FormatText(text, sizeof text, "%ld", static_cast<long>(value));
-  if (!AppendJsonName(record, name))
-    return;
-  Append(record->json, &record->jsonLength, &record->overflow, text);
-  AddTextField(record, name, text);
+  AppendJsonPair(record, name, text);
+}
+
+void AddTextField(CheckRecord *record, const char *label, const char *value) {
+  Append(record->text, &record->textLength, &record->overflow, "  ");
+  Append(record->text, &record->textLength, &record->overflow, label);
+  Append(record->text, &record->textLength, &record->overflow, ": ");
+  Append(record->text, &record->textLength, &record->overflow, value);
+  Append(record->text, &record->textLength, &record->overflow, "\r\n");
+}
+
+void AddField(CheckRecord *record, const char *name, const char *value) {
+  AddJsonField(record, name, value);
+  AddTextField(record, name, value);
 }
 
 void EmitRecord(CheckRecord *record) {
+  if (CheckJson)
+    Append(record->json, &record->jsonLength, &record->overflow, "}\r\n");
   if (record->overflow) {
     ReportFinding(kError, "", "", "", "a record of this run is too long to be written");
     return;
   }
-  if (CheckJson) {
-    Append(record->json, &record->jsonLength, &record->overflow, "}\r\n");
+  if (CheckJson)
     Write(record->json, record->jsonLength);
-  } else {
-    if (record->textFields)
-      Append(record->text, &record->textLength, &record->overflow, "\r\n");
+  else
     Write(record->text, record->textLength);
-  }
 }
 
 void ReportFinding(FindingLevel level, const char *file, const char *section, const char *key,
@@ -157,7 +173,6 @@ void ReportFinding(FindingLevel level, const char *file, const char *section, co
   record.jsonLength = 0;
   record.textLength = 0;
   record.overflow = 0;
-  record.textFields = 0;
   Append(record.json, &record.jsonLength, &record.overflow, "{\"type\":\"finding\"");
   Append(record.text, &record.textLength, &record.overflow, word);
   Append(record.text, &record.textLength, &record.overflow, ":");
@@ -213,6 +228,37 @@ char *FormatNumber(long long value, char *buf) {
   unsigned long long bits = static_cast<unsigned long long>(value);
   FormatText(buf, 19, "0x%08lX%08lX", static_cast<unsigned long>(bits >> 32),
              static_cast<unsigned long>(bits & 0xFFFFFFFFu));
+  return buf;
+}
+
+char *DescribeNumber(long long number, char *buf, int cap) {
+  // Each field holds the number's digits as hexadecimal ones, so printed in hexadecimal it
+  // shows the digits the gate took.
+  unsigned long long bits = static_cast<unsigned long long>(number);
+  FormatText(buf, cap, "%lx.%lx.%lx.%lx", static_cast<unsigned long>((bits >> 48) & 0xFFFF),
+             static_cast<unsigned long>((bits >> 32) & 0xFFFF),
+             static_cast<unsigned long>((bits >> 16) & 0xFFFF),
+             static_cast<unsigned long>(bits & 0xFFFF));
+  return buf;
+}
+
+char *DescribeVersion(const char *text, long long number, char *buf, int cap) {
+  char reading[64];
+  DescribeNumber(number, reading, sizeof reading);
+  int fits;
+  if (!text[0])
+    fits = CopyText(buf, cap, "none (the gate reads version 0)") ? 0 : -1;
+  else if (number < 0)
+    fits = FormatText(buf, cap,
+                      "%s (a first number of 8000 or more: the gate reads it as below "
+                      "every version)",
+                      text);
+  else if (lstrcmpA(text, reading) != 0)
+    fits = FormatText(buf, cap, "%s (the gate reads it as %s)", text, reading);
+  else
+    fits = CopyText(buf, cap, text) ? 0 : -1;
+  if (fits < 0)
+    CopyText(buf, cap, text);
   return buf;
 }
 

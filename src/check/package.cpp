@@ -45,6 +45,28 @@ int CanonicalIndex(const char *key) {
   return n;
 }
 
+// Bytes above 0x7F that all pair up as UTF-8 sequences: a file saved as UTF-8 and read, as
+// every configuration file is, in the ANSI code page. Plain ASCII is not UTF-8 here.
+int LooksLikeUtf8(const char *text) {
+  int sequences = 0;
+  for (const unsigned char *p = reinterpret_cast<const unsigned char *>(text); *p;) {
+    unsigned char c = *p;
+    int follow = c < 0x80                 ? 0
+                 : c >= 0xC2 && c <= 0xDF ? 1
+                 : c >= 0xE0 && c <= 0xEF ? 2
+                 : c >= 0xF0 && c <= 0xF4 ? 3
+                                          : -1;
+    if (follow < 0)
+      return 0;
+    ++p;
+    for (int i = 0; i < follow; ++i, ++p)
+      if (*p < 0x80 || *p > 0xBF)
+        return 0;
+    sequences += follow > 0;
+  }
+  return sequences > 0;
+}
+
 // A name is joined to a folder unchanged: a wildcard matches other files in the presence
 // probe, and a separator or a drive reaches outside the folder. 0 for a bare name.
 int NameFault(const char *name) {
@@ -58,6 +80,12 @@ int NameFault(const char *name) {
 }
 
 void CheckName(const char *ini, const char *section, const char *key, const char *name) {
+  if (LooksLikeUtf8(name))
+    Finding(kWarning, ini, section, key,
+            "\"%s\" looks like UTF-8, but tolvanix.ini is read in the system's ANSI code page, "
+            "so the patcher looks for a file of exactly this spelling: save tolvanix.ini in "
+            "that code page",
+            name);
   int fault = NameFault(name);
   if (fault == 1)
     Finding(kError, ini, section, key,
@@ -195,14 +223,6 @@ int IsPlainVersion(const char *text) {
   }
 }
 
-void DescribeNumber(long long number, char *buf, int cap) {
-  unsigned long long bits = static_cast<unsigned long long>(number);
-  FormatText(buf, cap, "%lx.%lx.%lx.%lx", static_cast<unsigned long>((bits >> 48) & 0xFFFF),
-             static_cast<unsigned long>((bits >> 32) & 0xFFFF),
-             static_cast<unsigned long>((bits >> 16) & 0xFFFF),
-             static_cast<unsigned long>(bits & 0xFFFF));
-}
-
 } // namespace
 
 int CheckPayloadVersion(const char *expanded, const char *source, const char *section,
@@ -284,8 +304,6 @@ void CheckPayload(const char *folder, OsTag tag, const char *name, const char *s
   if (NameFault(name))
     return;
   char source[MAX_PATH];
-  char relative[32];
-  FormatText(relative, sizeof relative, "modules\\%s", tag.text);
   if (!ComposeSourcePath(folder, name, tag, source)) {
     if (firstPass)
       Finding(kError, name, section, key,
@@ -302,34 +320,16 @@ void CheckPayload(const char *folder, OsTag tag, const char *name, const char *s
             "patcher skips it",
             name);
 
-  DWORD attributes = Os.GetFileAttributesA(source);
-  if (attributes == INVALID_FILE_ATTRIBUTES) {
-    Finding(kError, source, section, key, "missing from %s", relative);
-    return;
-  }
-  if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
-    Finding(kError, source, section, key, "is a folder, not a file");
-    return;
-  }
-
-  DWORD declared = 0;
-  int compressed = ReadDeclaredSize(source, &declared);
-
   Scratch scratch;
   const char *expanded = scratch.name;
   // The patcher refuses a compressed file that expands to less than its header declares.
-  if (ExpandToScratch(source, &scratch) != kExpanded) {
-    if (compressed) {
-      char number[16];
-      FormatText(number, sizeof number, "%lu", declared);
-      Finding(kError, source, section, key,
-              "the compressed file is truncated or damaged: it does not expand to the %s bytes "
-              "its header declares",
-              number);
-    } else
-      Finding(kError, source, section, key, "cannot be read");
+  Expansion expansion = ExpandToScratch(source, &scratch);
+  if (expansion != kExpanded) {
+    ReportUnusablePackageFile(source, expansion, section, key);
     return;
   }
+  DWORD declared = 0;
+  int compressed = ReadDeclaredSize(source, &declared);
   DWORD size = FileSizeOf(expanded);
 
   char version[MAX_PATH];
@@ -338,18 +338,21 @@ void CheckPayload(const char *folder, OsTag tag, const char *name, const char *s
   DiscardScratch(&scratch);
 
   CheckRecord record;
-  char headline[600];
-  FormatText(headline, sizeof headline, "payload %s [%s] %s: %s", tag.text, section, key, name);
-  char text[32];
-  BeginRecord(&record, "payload", headline);
-  AddField(&record, "system", tag.text);
-  AddField(&record, "section", section);
-  AddField(&record, "key", key);
-  AddField(&record, "source", source);
-  AddField(&record, "compressed", compressed ? "yes" : "no");
-  AddNumberField(&record, "size", size);
-  AddField(&record, "version", version);
-  AddField(&record, "number", FormatNumber(number, text));
+  char line[MAX_PATH + 200];
+  FormatText(line, sizeof line, "package file %s ([%s] %s)", source, section, key);
+  BeginRecord(&record, "payload", line);
+  AddJsonField(&record, "system", tag.text);
+  AddJsonField(&record, "section", section);
+  AddJsonField(&record, "key", key);
+  AddJsonField(&record, "source", source);
+  AddJsonField(&record, "compressed", compressed ? "yes" : "no");
+  AddJsonNumber(&record, "size", size);
+  AddJsonField(&record, "version", version);
+  AddJsonField(&record, "number", FormatNumber(number, line));
+  FormatText(line, sizeof line, compressed ? "yes, %lu bytes once expanded" : "no, %lu bytes",
+             size);
+  AddTextField(&record, "compressed", line);
+  AddTextField(&record, "version", DescribeVersion(version, number, line, sizeof line));
   EmitRecord(&record);
 }
 
@@ -386,16 +389,20 @@ void CheckCompanion(const char *folder) {
                               : (!start ? "InstService" : "UninstService"),
               !start && !stop ? "stopped or started" : (!start ? "started" : "stopped"));
     CheckRecord record;
-    BeginRecord(&record, "companion", "companion library");
-    AddField(&record, "path", path);
+    char headline[MAX_PATH + 32];
+    FormatText(headline, sizeof headline, "companion library %s", path);
+    BeginRecord(&record, "companion", headline);
+    AddJsonField(&record, "path", path);
     AddField(&record, "InstService", start ? "yes" : "no");
     AddField(&record, "UninstService", stop ? "yes" : "no");
     EmitRecord(&record);
     return;
   }
   CheckRecord record;
-  BeginRecord(&record, "companion", "companion library");
-  AddField(&record, "path", "");
+  BeginRecord(&record, "companion", "companion library: none");
+  AddJsonField(&record, "path", "");
+  AddTextField(&record, "looked for", "kvprc7a.dll, then kvprcm01.dll, in the package folder");
+  AddTextField(&record, "on XP and later", "the helper service is neither stopped nor started");
   EmitRecord(&record);
 }
 
@@ -414,6 +421,104 @@ void DiscardScratch(Scratch *scratch) {
   if (scratch->name[0])
     DeleteIfSameFile(scratch->name, scratch->identity);
   scratch->name[0] = 0;
+}
+
+const char *ReportUnusablePackageFile(const char *source, Expansion expansion, const char *section,
+                                      const char *key) {
+  if (expansion == kExpanded)
+    return "";
+  if (expansion == kNoRoom) {
+    Finding(kError, source, section, key,
+            "the temp folder takes no new file: the package file cannot be looked into");
+    return "not checked";
+  }
+  // Where it should be ("modules\XX", the last two folders) and the name the list gives.
+  const char *name = source;
+  const char *folder = source;
+  const char *parent = source;
+  for (const char *p = source; *p; ++p)
+    if (*p == '\\') {
+      parent = folder;
+      folder = name;
+      name = p + 1;
+    }
+  char relative[MAX_PATH];
+  if (!CopyText(relative, MAX_PATH, parent))
+    relative[0] = 0;
+  if (name > parent)
+    relative[name - parent - 1] = 0;
+
+  DWORD attributes = Os.GetFileAttributesA(source);
+  DWORD error = GetLastError();
+  char number[16];
+  if (attributes == INVALID_FILE_ATTRIBUTES && error == ERROR_INVALID_NAME) {
+    Finding(kError, source, section, key,
+            "no file can have this name: the package file is missing");
+    return "missing";
+  }
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    // mscompress and COMPRESS.EXE name their output kvpp.dll_ or kvpp.dl_; the patcher opens
+    // the installed name only, and expands whatever it finds under it.
+    char other[MAX_PATH];
+    int length = lstrlenA(source);
+    int found = 0;
+    if (FormatText(other, MAX_PATH, "%s_", source) >= 0 &&
+        Os.GetFileAttributesA(other) != INVALID_FILE_ATTRIBUTES)
+      found = 1;
+    else if (length > 0 && source[length - 1] != '_' && CopyText(other, MAX_PATH, source)) {
+      other[length - 1] = '_';
+      found = Os.GetFileAttributesA(other) != INVALID_FILE_ATTRIBUTES;
+    }
+    const char *hint = "";
+    if (LooksLikeUtf8(name))
+      hint = "; its name looks like UTF-8, but tolvanix.ini is read in the system's ANSI code "
+             "page";
+    if (found) {
+      const char *otherName = other + (name - source);
+      char message[kMessageCapacity];
+      if (FormatText(message, kMessageCapacity,
+                     "missing from %s, which holds %s instead: the patcher looks for the "
+                     "installed name, and a compressed file keeps it (rename %s to %s)",
+                     relative, otherName, otherName, name) < 0)
+        CopyText(message, kMessageCapacity, "missing: a file of a compressed name is there");
+      ReportFinding(kError, source, section, key, message);
+    } else {
+      Finding(kError, source, section, key, "missing from %s%s", relative, hint);
+    }
+    return "missing";
+  }
+  if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+    Finding(kError, source, section, key, "is a folder, not a file");
+    return "a folder";
+  }
+  DWORD declared = 0;
+  int compressed = ReadDeclaredSize(source, &declared);
+  if (expansion == kExpansionFailed && compressed) {
+    FormatText(number, sizeof number, "%lu", declared);
+    Finding(kError, source, section, key,
+            "the compressed file is damaged or cut short: it does not expand to the %s bytes its "
+            "header declares",
+            number);
+    return "damaged";
+  }
+  if (expansion == kExpansionFailed) {
+    Finding(kError, source, section, key, "cannot be read to its end");
+    return "unreadable";
+  }
+  // Not opened: either the file itself, or the expander refused its header.
+  HANDLE file = Os.CreateFileA(source, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    FormatText(number, sizeof number, "%lu", GetLastError());
+    Finding(kError, source, section, key, "cannot be opened (error %s)", number);
+    return "unreadable";
+  }
+  Os.CloseHandle(file);
+  Finding(kError, source, section, key,
+          compressed ? "not expandable: it is marked compressed, but in a form the system's "
+                       "expander does not know"
+                     : "not expandable: the system's expander does not take it");
+  return "not expandable";
 }
 
 int CheckPackage(const char *folder) {
@@ -447,7 +552,8 @@ int CheckPackage(const char *folder) {
 
   char maker[300];
   ReadConfigValueAt(ini, "tolvanix", "Manufacturer", kAbsent, maker, sizeof maker);
-  if (lstrcmpA(maker, kAbsent) == 0)
+  int makerAbsent = lstrcmpA(maker, kAbsent) == 0;
+  if (makerAbsent)
     CopyText(maker, sizeof maker, "Kestova");
   else if (maker[0] == 0)
     Finding(kWarning, ini, "tolvanix", "Manufacturer",
@@ -455,9 +561,19 @@ int CheckPackage(const char *folder) {
   else if (lstrlenA(maker) >= 299)
     Finding(kWarning, ini, "tolvanix", "Manufacturer",
             "longer than 298 characters: the patcher cuts it");
+  else if (LooksLikeUtf8(maker))
+    Finding(kWarning, ini, "tolvanix", "Manufacturer",
+            "\"%s\" looks like UTF-8, but tolvanix.ini is read in the system's ANSI code page: "
+            "the caption shows it as it reads here",
+            maker);
   CheckRecord record;
-  BeginRecord(&record, "maker", "caption's maker word");
-  AddField(&record, "Manufacturer", maker);
+  char line[400];
+  FormatText(line, sizeof line, "closing box caption: \"%s PrintProcessor patch\"", maker);
+  BeginRecord(&record, "maker", line);
+  AddJsonField(&record, "Manufacturer", maker);
+  AddTextField(&record, "from",
+               makerAbsent ? "the default, as [tolvanix] has no Manufacturer"
+                           : "[tolvanix] Manufacturer");
   EmitRecord(&record);
 
   char src[kListValueCapacity];
@@ -474,18 +590,21 @@ int CheckPackage(const char *folder) {
       char key[16];
       FormatText(key, sizeof key, "%d", counts[l]);
       CheckName(ini, list.section, key, name);
-      char headline[400];
-      FormatText(headline, sizeof headline, "[%s] %s = %s", list.section, key, name);
-      BeginRecord(&record, "entry", headline);
-      AddField(&record, "section", list.section);
-      AddField(&record, "key", key);
-      AddField(&record, "value", name);
+      FormatText(line, sizeof line, "[%s] %s = %s", list.section, key, name);
+      BeginRecord(&record, "entry", line);
+      AddJsonField(&record, "section", list.section);
+      AddJsonField(&record, "key", key);
+      AddJsonField(&record, "value", name);
       EmitRecord(&record);
       ++counts[l];
     }
     CheckUnreadKeys(ini, list, counts[l]);
   }
 
+  if (counts[0] + counts[1] + counts[2] == 0)
+    Finding(kWarning, ini, "", "",
+            "no list names a file: the patcher replaces nothing, yet it stops and starts the "
+            "spooler and asks to restart Windows");
   if (counts[1] > 0) {
     if (src[0] == 0)
       Finding(kError, ini, "KVSPLPROC", "SRC",
@@ -493,9 +612,14 @@ int CheckPackage(const char *folder) {
     else
       CheckName(ini, "KVSPLPROC", "SRC", src);
   }
-  BeginRecord(&record, "source", "[KVSPLPROC] SRC");
-  AddField(&record, "SRC", src);
-  AddField(&record, "default", srcAbsent ? "yes" : "no");
+  FormatText(line, sizeof line, "[KVSPLPROC] SRC = %s", src);
+  BeginRecord(&record, "source", line);
+  AddJsonField(&record, "SRC", src);
+  AddJsonField(&record, "default", srcAbsent ? "yes" : "no");
+  if (counts[1] == 0)
+    AddTextField(&record, "used", "no, as [KVSPLPROC] names no file");
+  else if (srcAbsent)
+    AddTextField(&record, "from", "the default, as [KVSPLPROC] has no SRC");
   EmitRecord(&record);
 
   const OsTag tags[] = {kOsTagNT, kOsTag2K};

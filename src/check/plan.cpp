@@ -52,24 +52,27 @@ void CollectPending(const char *from, const char *to, void *context) {
 
 // The package file expanded as CopySplFile expands it, with the lines the patcher logs before
 // the gate when that fails. The patcher expands beside the target, so a missing target folder
-// gives it no room there.
+// gives it no room there. *scratchResult is what the check's own expansion gave.
 Expansion PredictExpansion(const char *source, const char *target, Scratch *scratch, char *lines,
-                           int cap) {
+                           int cap, Expansion *scratchResult) {
   Expansion expansion = ExpandToScratch(source, scratch);
+  *scratchResult = expansion;
   char folder[MAX_PATH];
   DWORD attributes =
       GetTargetFolder(target, folder) ? Os.GetFileAttributesA(folder) : INVALID_FILE_ATTRIBUTES;
-  if (expansion != kNoPackageFile &&
-      (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY))) {
+  int room = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+  if (expansion != kNoPackageFile && !room) {
     DiscardScratch(scratch);
     expansion = kNoRoom;
+  } else if (expansion == kNoRoom) {
+    expansion = kExpanded; // only the temp folder had no room: the patcher's folder has
   }
   if (expansion == kNoRoom)
     FormatText(lines, cap,
-               "LZCopy %s at CopyLZFile FALSE \\r\\nCopyLZFile %s at CopySplFile FALSE \\r\\n",
-               target, target);
+               "LZCopy %s at CopyLZFile FALSE \r\nCopyLZFile %s at CopySplFile FALSE \r\n", target,
+               target);
   else if (expansion == kExpansionFailed)
-    FormatText(lines, cap, "LZCopy %s at CopyLZFile FALSE \\r\\n", target);
+    FormatText(lines, cap, "LZCopy %s at CopyLZFile FALSE \r\n", target);
   return expansion;
 }
 
@@ -109,21 +112,59 @@ int SameContent(const char *a, const char *b) {
   return same;
 }
 
+// A file time for a person: the gate's 0 is a file it could not open for exclusive use.
+char *DescribeTime(long long time, char *buf, int cap) {
+  if (time == 0)
+    CopyText(buf, cap, "0 (none: the file is missing, read-only or held open)");
+  else
+    FormatTime(time, buf, cap);
+  return buf;
+}
+
 void AddGateFields(CheckRecord *record, const GateReading &reading) {
-  char text[64];
+  char text[MAX_PATH + 160];
   if (reading.forced) {
     AddField(record, "gate", "skipped (/FOW)");
     return;
   }
-  AddField(record, "package version", reading.packageVersion);
-  AddField(record, "package number", FormatNumber(reading.packageNumber, text));
-  AddField(record, "installed version", reading.installedVersion);
-  AddField(record, "installed number", FormatNumber(reading.installedNumber, text));
+  AddJsonField(record, "package version", reading.packageVersion);
+  AddJsonField(record, "package number", FormatNumber(reading.packageNumber, text));
+  AddJsonField(record, "installed version", reading.installedVersion);
+  AddJsonField(record, "installed number", FormatNumber(reading.installedNumber, text));
+  AddTextField(record, "package version",
+               DescribeVersion(reading.packageVersion, reading.packageNumber, text, sizeof text));
+  AddTextField(
+      record, "installed version",
+      DescribeVersion(reading.installedVersion, reading.installedNumber, text, sizeof text));
   if (reading.timesCompared) {
-    AddField(record, "package time", FormatTime(reading.packageTime, text, sizeof text));
-    AddField(record, "installed time", FormatTime(reading.installedTime, text, sizeof text));
+    AddJsonField(record, "package time", FormatTime(reading.packageTime, text, sizeof text));
+    AddJsonField(record, "installed time", FormatTime(reading.installedTime, text, sizeof text));
+    AddTextField(record, "package time", DescribeTime(reading.packageTime, text, sizeof text));
+    AddTextField(record, "installed time", DescribeTime(reading.installedTime, text, sizeof text));
   } else {
-    AddField(record, "times", "not compared");
+    AddJsonField(record, "times", "not compared");
+    AddTextField(record, "times", "not compared (the versions differ)");
+  }
+}
+
+// The lines the patcher's error log would get: as written in JSON, one per line for a person.
+void AddLogLines(CheckRecord *record, const char *lines) {
+  if (!lines[0])
+    return;
+  AddJsonField(record, "log", lines);
+  char line[kLineCapacity];
+  int n = 0;
+  for (const char *p = lines; *p; ++p) {
+    if (p[0] == '\r' && p[1] == '\n') {
+      while (n > 0 && line[n - 1] == ' ')
+        --n;
+      line[n] = 0;
+      AddTextField(record, "log line", line);
+      n = 0;
+      ++p;
+    } else if (n < kLineCapacity - 1) {
+      line[n++] = *p;
+    }
   }
 }
 
@@ -131,6 +172,7 @@ struct Walk {
   const char *folder;
   OsTag tag;
   int verify;
+  PlanTally *tally;
 };
 
 void BeginEntryRecord(CheckRecord *record, const Entry &entry, const char *source,
@@ -138,13 +180,40 @@ void BeginEntryRecord(CheckRecord *record, const Entry &entry, const char *sourc
   char headline[kLineCapacity];
   FormatText(headline, sizeof headline, "[%s] %s = %s", entry.section, entry.key, entry.targetName);
   BeginRecord(record, "file", headline);
-  AddField(record, "section", entry.section);
-  AddField(record, "key", entry.key);
-  AddField(record, "source", source);
-  AddField(record, "target", target);
+  AddJsonField(record, "section", entry.section);
+  AddJsonField(record, "key", entry.key);
+  AddJsonField(record, "source", source);
+  AddJsonField(record, "target", target);
+  if (source[0])
+    AddTextField(record, "package file", source);
+  if (target[0])
+    AddTextField(record, "installed file", target);
+}
+
+// The outcome of one entry, as both forms give it and the summary counts it.
+void AddOutcome(CheckRecord *record, const Walk &walk, const char *name, const char *value,
+                const char *reason) {
+  char text[kLineCapacity];
+  AddJsonField(record, name, value);
+  if (reason[0]) {
+    AddJsonField(record, "reason", reason);
+    FormatText(text, sizeof text, "%s (%s)", value, reason);
+  } else {
+    CopyText(text, sizeof text, value);
+  }
+  AddTextField(record, name, text);
+  if (walk.verify)
+    return;
+  if (lstrcmpA(value, "replace now") == 0)
+    ++walk.tally->now;
+  else if (lstrcmpA(value, "replace at the restart") == 0)
+    ++walk.tally->atRestart;
+  else
+    ++walk.tally->notReplaced;
 }
 
 void PlanEntry(const Walk &walk, const Entry &entry) {
+  const char *outcome = walk.verify ? "state" : "decision";
   CheckRecord record;
   char source[MAX_PATH];
   char target[MAX_PATH];
@@ -164,8 +233,8 @@ void PlanEntry(const Walk &walk, const Entry &entry) {
       target[0] = 0;
     }
     BeginEntryRecord(&record, entry, source, target);
-    AddField(&record, "decision", walk.verify ? "absent: not patched" : "skip as absent");
-    AddField(&record, "state", "absent");
+    AddOutcome(&record, walk, outcome, walk.verify ? "absent" : "skip as absent",
+               "only files already in the system folder are replaced");
     EmitRecord(&record);
     return;
   }
@@ -174,12 +243,13 @@ void PlanEntry(const Walk &walk, const Entry &entry) {
                          entry.targetName, target) ||
       !ComposeSourcePath(walk.folder, entry.sourceName, walk.tag, source)) {
     char line[kLineCapacity];
-    FormatText(line, sizeof line, "wsprintf %s at %s FALSE \\r\\n", entry.targetName, operation);
+    FormatText(line, sizeof line, "wsprintf %s at %s FALSE \r\n", entry.targetName, operation);
     ReportFinding(kError, entry.targetName, entry.section, entry.key,
                   "a path does not fit in 259 characters: the patcher skips the entry");
     BeginEntryRecord(&record, entry, "", "");
-    AddField(&record, "decision", "skip");
-    AddField(&record, "log", line);
+    AddOutcome(&record, walk, outcome, walk.verify ? "skipped" : "skip",
+               "a path does not fit in 259 characters");
+    AddLogLines(&record, line);
     EmitRecord(&record);
     return;
   }
@@ -187,34 +257,47 @@ void PlanEntry(const Walk &walk, const Entry &entry) {
   BeginEntryRecord(&record, entry, source, target);
   DWORD attributes = Os.GetFileAttributesA(target);
   int exists = attributes != INVALID_FILE_ATTRIBUTES;
+  int readOnly = exists && (attributes & FILE_ATTRIBUTE_READONLY);
   int now = CanReplaceNow(target);
   DWORD why = now ? 0 : GetLastError();
-  AddField(&record, "present", exists ? "yes" : "no");
-  AddField(&record, "read-only", exists && (attributes & FILE_ATTRIBUTE_READONLY) ? "yes" : "no");
-  AddField(&record, "held open",
-           why == ERROR_SHARING_VIOLATION || why == ERROR_LOCK_VIOLATION ? "yes" : "no");
+  int held = why == ERROR_SHARING_VIOLATION || why == ERROR_LOCK_VIOLATION;
+  AddJsonField(&record, "present", exists ? "yes" : "no");
+  AddJsonField(&record, "read-only", readOnly ? "yes" : "no");
+  AddJsonField(&record, "held open", held ? "yes" : "no");
+  AddTextField(&record, "installed file is",
+               !exists            ? "absent"
+               : readOnly && held ? "present, read-only, held open by a program"
+               : readOnly         ? "present, read-only"
+               : held             ? "present, held open by a program"
+                                  : "present");
 
   PendingList pending;
   pending.target = target;
   pending.text[0] = 0;
   int waiting = ForEachPendingOperation(target, CollectPending, &pending);
-  AddField(&record, "pending", waiting ? pending.text : "none");
+  AddJsonField(&record, "pending", waiting ? pending.text : "none");
+  if (waiting)
+    AddTextField(&record, "at the restart", pending.text);
 
   char line[2 * kLineCapacity];
   line[0] = 0;
   if (walk.verify) {
     Scratch scratch;
-    int readable = ExpandToScratch(source, &scratch) == kExpanded;
-    int same = readable && SameContent(scratch.name, target);
+    Expansion expansion = ExpandToScratch(source, &scratch);
+    int same = expansion == kExpanded && SameContent(scratch.name, target);
     const char *state;
-    if (!readable) {
-      state = "package file unreadable";
-      ReportFinding(kError, source, entry.section, entry.key,
-                    "the package file cannot be read or expanded");
+    const char *reason = "";
+    char problem[64];
+    if (expansion != kExpanded) {
+      const char *word = ReportUnusablePackageFile(source, expansion, entry.section, entry.key);
+      AddJsonField(&record, "problem", word);
+      FormatText(problem, sizeof problem, "package file: %s", word);
+      state = problem;
     } else if (same && waiting) {
-      state = "replaced, but a restart operation is still pending";
+      state = "replaced";
+      reason = "but an operation for it still waits for the restart";
       ReportFinding(kWarning, target, entry.section, entry.key,
-                    "holds the package file, but a restart operation for it is still pending");
+                    "holds the package file, but an operation for it still waits for the restart");
     } else if (same) {
       state = "replaced";
     } else if (waiting) {
@@ -226,57 +309,82 @@ void PlanEntry(const Walk &walk, const Entry &entry) {
       GateDecision decision = DecideSplFile(scratch.name, target, &reading);
       AddGateFields(&record, reading);
       if (decision == kGateRefuseVersion) {
-        state = "kept: the installed version is greater";
+        state = "kept";
+        reason = "the installed version is greater";
       } else if (decision == kGateRefuseTime) {
-        state = "kept: the package file is not newer";
+        state = "kept";
+        reason = "the package file is not newer";
       } else {
         state = "not replaced";
-        ReportFinding(kError, target, entry.section, entry.key,
-                      "does not hold the package file, and nothing is pending for it");
+        ReportFinding(
+            kError, target, entry.section, entry.key,
+            "does not hold the package file, and no operation for it waits for the restart");
       }
     }
     DiscardScratch(&scratch);
-    AddField(&record, "state", state);
+    AddOutcome(&record, walk, outcome, state, reason);
     EmitRecord(&record);
     return;
   }
 
   Scratch scratch;
-  Expansion expansion = PredictExpansion(source, target, &scratch, line, sizeof line);
+  Expansion checked = kExpanded;
+  Expansion expansion = PredictExpansion(source, target, &scratch, line, sizeof line, &checked);
   GateReading reading;
   GateDecision decision = DecideSplFile(scratch.name, target, &reading);
   DiscardScratch(&scratch);
   if (expansion != kNoRoom)
     AddGateFields(&record, reading);
+  // What keeps the package file out, in the record's words; the finding says it in full.
+  const char *problem = "";
+  if (expansion == kNoPackageFile || expansion == kExpansionFailed)
+    problem = ReportUnusablePackageFile(source, expansion, entry.section, entry.key);
+  else if (expansion == kExpanded && checked == kNoRoom)
+    problem = ReportUnusablePackageFile(source, kNoRoom, entry.section, entry.key);
+  if (problem[0])
+    AddJsonField(&record, "problem", problem);
+  char because[64];
+  FormatText(because, sizeof because, "package file: %s", problem);
   int length = lstrlenA(line);
   const char *verdict = "replace now";
+  const char *reason = ForceOverwrite          ? "/FOW"
+                       : !exists               ? "not installed yet"
+                       : reading.timesCompared ? "the package file is newer"
+                                               : "the package version is greater";
   if (expansion == kNoRoom) {
     verdict = "refuse";
+    reason = "the installed file's folder takes no new file";
     ReportFinding(kError, source, entry.section, entry.key,
                   "the copy would fail: the package file cannot be expanded beside the target");
   } else if (decision == kGateRefuseVersion) {
     verdict = "refuse";
-    FormatText(line + length, sizeof line - length, "version of %s is greater than %s \\r\\n",
-               target, source);
+    reason = problem[0] ? because : "the installed version is greater";
+    FormatText(line + length, sizeof line - length, "version of %s is greater than %s \r\n", target,
+               source);
   } else if (decision == kGateRefuseTime) {
     verdict = "refuse";
-    FormatText(line + length, sizeof line - length, "%s is older than %s \\r\\n", source, target);
-  } else if (expansion != kExpanded || (exists && (attributes & FILE_ATTRIBUTE_DIRECTORY))) {
+    reason = problem[0] ? because : "the package file is not newer";
+    FormatText(line + length, sizeof line - length, "%s is older than %s \r\n", source, target);
+  } else if (expansion != kExpanded) {
     verdict = "refuse";
+    reason = because;
+    FormatText(line + length, sizeof line - length, "CopyLZFile %s at CopySplFile FALSE \r\n",
+               target);
+  } else if (exists && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    verdict = "refuse";
+    reason = "a folder has the installed file's name";
     // A folder at the target's name takes no move: the move's own line comes first.
     FormatText(line + length, sizeof line - length,
-               expansion == kExpanded ? "MoveFileEx %s at CopyLZFile FALSE \\r\\n"
-                                        "CopyLZFile %s at CopySplFile FALSE \\r\\n"
-                                      : "CopyLZFile %s at CopySplFile FALSE \\r\\n",
+               "MoveFileEx %s at CopyLZFile FALSE \r\nCopyLZFile %s at CopySplFile FALSE \r\n",
                target, target);
-    ReportFinding(kError, source, entry.section, entry.key,
-                  "the copy would fail: the package file cannot be read or expanded there");
+    ReportFinding(kError, target, entry.section, entry.key,
+                  "a folder has the installed file's name: the copy would fail");
   } else if (!now) {
     verdict = "replace at the restart";
+    reason = held ? "held open by a program" : readOnly ? "read-only" : "cannot be written now";
   }
-  AddField(&record, "decision", verdict);
-  if (line[0])
-    AddField(&record, "log", line);
+  AddOutcome(&record, walk, outcome, verdict, reason);
+  AddLogLines(&record, line);
   EmitRecord(&record);
 }
 
@@ -293,11 +401,26 @@ void WalkList(const Walk &walk, const char *ini, const char *section, int limit,
     entry.targetName = name;
     entry.printProcessor = printProcessor;
     entry.onlyPresent = !printProcessor;
+    ++walk.tally->entries;
     PlanEntry(walk, entry);
   }
 }
 
-int Run(const char *folder, OsTag tag, int verify) {
+const char *WindowsName(unsigned osClass) {
+  switch (osClass) {
+  case kOsClass9x:
+    return "95, 98 or Me";
+  case kOsClassNT4:
+    return "NT 4.0";
+  case kOsClass2000:
+    return "2000";
+  default:
+    return "XP or later";
+  }
+}
+
+int Run(const char *folder, OsTag tag, int verify, PlanTally *tally) {
+  FillBytes(tally, sizeof *tally, 0);
   unsigned osClass = GetOsClass();
   char system[MAX_PATH];
   if (Os.GetSystemDirectoryA(system, MAX_PATH) >= MAX_PATH)
@@ -307,14 +430,20 @@ int Run(const char *folder, OsTag tag, int verify) {
 
   CheckRecord record;
   BeginRecord(&record, "system", verify ? "verify on this machine" : "plan on this machine");
-  AddNumberField(&record, "os class", osClass);
+  AddJsonNumber(&record, "os class", osClass);
+  AddField(&record, "windows", WindowsName(osClass));
   char chosen[MAX_PATH];
   if (FormatText(chosen, MAX_PATH, "%s\\modules\\%s", folder, tag.text) < 0)
     CopyText(chosen, MAX_PATH, tag.text);
-  AddField(&record, "package folder", chosen);
-  AddField(&record, "package", folder);
-  AddField(&record, "system directory", system);
-  AddField(&record, "forced", ForceOverwrite ? "yes (/FOW)" : "no");
+  AddJsonField(&record, "package folder", chosen);
+  AddJsonField(&record, "package", folder);
+  AddJsonField(&record, "system directory", system);
+  AddJsonField(&record, "forced", ForceOverwrite ? "yes (/FOW)" : "no");
+  AddTextField(&record, "package folder", folder);
+  AddTextField(&record, "package files from", chosen);
+  AddTextField(&record, "system folder", system);
+  AddTextField(&record, "/FOW",
+               ForceOverwrite ? "yes: the gate is skipped, every file replaced" : "no");
   EmitRecord(&record);
 
   if (osClass == kOsClass9x) {
@@ -329,15 +458,19 @@ int Run(const char *folder, OsTag tag, int verify) {
   }
   if (!LoadPendingOperations())
     ReportFinding(kWarning, "", "", "",
-                  "the pending restart operations cannot be read from the registry");
+                  "the operations waiting for the restart cannot be read from the registry");
 
-  Walk walk = {folder, tag, verify};
+  Walk walk = {folder, tag, verify, tally};
   WalkList(walk, ini, "PRINTPROC", 50, nullptr, 1);
   char src[kListValueCapacity];
   ReadConfigValueAt(ini, "KVSPLPROC", "SRC", "KVHLP00E.EXE", src, kListValueCapacity);
   WalkList(walk, ini, "KVSPLPROC", 200, src, 0);
   WalkList(walk, ini, "SrcFiles", 200, nullptr, 0);
   FreePendingOperations();
+  if (tally->entries == 0)
+    ReportFinding(kWarning, ini, "", "",
+                  "no list names a file: the patcher replaces nothing, yet it stops and starts "
+                  "the spooler and asks to restart Windows");
   return CheckExitCode();
 }
 
@@ -404,6 +537,11 @@ int ForEachPendingOperation(const char *target, PendingAction action, void *cont
   return count;
 }
 
-int PlanPatch(const char *folder, OsTag tag) { return Run(folder, tag, 0); }
+int PlanPatch(const char *folder, OsTag tag, PlanTally *tally) {
+  return Run(folder, tag, 0, tally);
+}
 
-int VerifyPatch(const char *folder, OsTag tag) { return Run(folder, tag, 1); }
+int VerifyPatch(const char *folder, OsTag tag) {
+  PlanTally unused;
+  return Run(folder, tag, 1, &unused);
+}

@@ -40,8 +40,9 @@ Result RunCaptured(const std::string &args) {
 
 TEST(CheckOutput, JsonQuoteEscapesAndRefusesRatherThanCuts) {
   char buf[64];
-  const char *expected = "\"C:\\\\pkg \\\"a\\\"\\u0009\\u0001\\u00e9\"";
-  EXPECT_EQ(JsonQuote(buf, sizeof buf, "C:\\pkg \"a\"\t\x01\xE9"), lstrlenA(expected)) << buf;
+  // ANSI text of the test's code page, 1252: each character as its Unicode code point.
+  const char *expected = "\"C:\\\\pkg \\\"a\\\"\\u0009\\u0001\\u00e9\\u20ac\"";
+  EXPECT_EQ(JsonQuote(buf, sizeof buf, "C:\\pkg \"a\"\t\x01\xE9\x80"), lstrlenA(expected)) << buf;
   EXPECT_STREQ(buf, expected);
   // "abcdef" quoted takes 8 characters and a terminator.
   EXPECT_EQ(JsonQuote(buf, 8, "abcdef"), -1);
