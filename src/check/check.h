@@ -9,24 +9,38 @@
 
 // output.cpp ---------------------------------------------------------------------------------
 
-// Where the records go (the standard output in the program; a file in the unit tests), and
-// whether as one JSON object per line instead of text for a person.
-extern HANDLE CheckOutput;
-extern int CheckJson;
-extern int CheckErrors;
-extern int CheckWarnings;
+// Everything a run of the check program changes as it goes.
+struct CheckState {
+  HANDLE output; // the standard output in the program; a file in the unit tests
+  int json;      // one JSON object per line instead of text for a person
+  int errors;    // findings so far
+  int warnings;
+  char *pending; // PendingFileRenameOperations, read once per plan or verify
+  DWORD pendingSize;
+};
+extern CheckState Check;
+
+// The calls only the check program makes, bound by BindCheckPlatform beside the patcher's.
+struct CheckPlatformOps {
+  decltype(&::GetStdHandle) GetStdHandle;
+  decltype(&::GetFullPathNameA) GetFullPathNameA;
+  decltype(&::RegOpenKeyExA) RegOpenKeyExA;
+  decltype(&::RegQueryValueExA) RegQueryValueExA;
+  decltype(&::RegCloseKey) RegCloseKey;
+};
+extern CheckPlatformOps CheckOs;
+void BindCheckPlatform();
 
 static const int kRecordCapacity = 8192;
 
-// One record: a JSON object on one line, or a headline with one "  label: value" line per
-// field. The JSON names are a stable interface for build pipelines (the README lists them);
-// the person's form says the same in plain words, so the two may differ in name and value. A
-// record that would not fit is not cut: it is replaced by an error saying so.
+// One record in the form asked for: a JSON object on one line, or a headline with one
+// "  label: value" line per field. The JSON names are a stable interface for build pipelines
+// (the README lists them); the person's form says the same in plain words, so the two may
+// differ in name and value, and each Add call below feeds one form or both. A record that would
+// not fit is not cut: it is replaced by an error saying so.
 struct CheckRecord {
-  char json[kRecordCapacity];
   char text[kRecordCapacity];
-  int jsonLength;
-  int textLength;
+  int length;
   int overflow;
 };
 
@@ -52,8 +66,9 @@ void ReportFinding(FindingLevel level, const char *file, const char *section, co
 int JsonQuote(char *buf, int cap, const char *text);
 // 2 with errors, 1 with warnings only, else 0.
 int CheckExitCode();
-// The 64-bit number as "0x" and sixteen hexadecimal digits, into buf (at least 19 characters).
-char *FormatNumber(long long value, char *buf);
+// The 64-bit number as "0x" and sixteen hexadecimal digits.
+typedef char NumberText[19];
+char *FormatNumber(long long value, NumberText &buf);
 // The number's four fields, each in hexadecimal: the digits the gate took from the text.
 char *DescribeNumber(long long number, char *buf, int cap);
 // A FileVersion text for a person, with the gate's reading where that differs from the text

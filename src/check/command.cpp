@@ -105,9 +105,9 @@ int Usage(const char *why) {
 } // namespace
 
 int RunCheck(const char *args) {
-  CheckErrors = 0;
-  CheckWarnings = 0;
-  CheckJson = 0;
+  Check.errors = 0;
+  Check.warnings = 0;
+  Check.json = 0;
   char command[16];
   char folder[MAX_PATH];
   command[0] = 0;
@@ -128,7 +128,7 @@ int RunCheck(const char *args) {
              lstrcmpA(word, "/?") == 0 || (command[0] == 0 && lstrcmpA(word, "help") == 0))
       help = 1;
     else if (lstrcmpA(word, "--json") == 0)
-      CheckJson = 1;
+      Check.json = 1;
     else if (lstrcmpA(word, "/FOW") == 0)
       force = 1;
     else if (lstrcmpA(word, "/OS=NT") == 0)
@@ -167,7 +167,7 @@ int RunCheck(const char *args) {
     GetProgramDirectory(full);
   } else {
     char *part = nullptr;
-    DWORD length = Os.GetFullPathNameA(folder, MAX_PATH, full, &part);
+    DWORD length = CheckOs.GetFullPathNameA(folder, MAX_PATH, full, &part);
     if (length == 0 || length >= MAX_PATH)
       return Usage("the folder's full path does not fit in 259 characters");
     // Without a trailing backslash, as the patcher's program directory.
@@ -198,7 +198,7 @@ int RunCheck(const char *args) {
                " %d file(s) would be replaced now, %d at the restart, %d not at all;", tally.now,
                tally.atRestart, tally.notReplaced);
   FormatText(headline, sizeof headline, "%s:%s %d error(s), %d warning(s), exit code %d", command,
-             counts, CheckErrors, CheckWarnings, CheckExitCode());
+             counts, Check.errors, Check.warnings, CheckExitCode());
   BeginRecord(&record, "summary", headline);
   AddJsonField(&record, "command", command);
   if (which == 2) {
@@ -206,8 +206,8 @@ int RunCheck(const char *args) {
     AddJsonNumber(&record, "replace at the restart", tally.atRestart);
     AddJsonNumber(&record, "not replaced", tally.notReplaced);
   }
-  AddJsonNumber(&record, "errors", CheckErrors);
-  AddJsonNumber(&record, "warnings", CheckWarnings);
+  AddJsonNumber(&record, "errors", Check.errors);
+  AddJsonNumber(&record, "warnings", Check.warnings);
   AddJsonNumber(&record, "exit", CheckExitCode());
   EmitRecord(&record);
   return CheckExitCode();

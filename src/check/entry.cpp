@@ -9,7 +9,8 @@
 
 extern "C" void tolvanix_check_start() {
   BindPlatform();
-  CheckOutput = Os.GetStdHandle(STD_OUTPUT_HANDLE);
+  BindCheckPlatform();
+  Check.output = CheckOs.GetStdHandle(STD_OUTPUT_HANDLE);
   int code = RunCheck(SkipProgramName(GetCommandLineA()));
   ExitProcess(static_cast<UINT>(code));
 }

@@ -3,40 +3,61 @@
 #include "platform/platform.h"
 #include "platform/text.h"
 
-HANDLE CheckOutput;
-int CheckJson;
-int CheckErrors;
-int CheckWarnings;
+CheckState Check;
+CheckPlatformOps CheckOs;
+
+void BindCheckPlatform() {
+  CheckOs.GetStdHandle = GetStdHandle;
+  CheckOs.GetFullPathNameA = GetFullPathNameA;
+  HMODULE advapi = LoadSystemLibrary("advapi32.dll");
+  Bind(CheckOs.RegOpenKeyExA, advapi, "RegOpenKeyExA", &UnavailableReg);
+  Bind(CheckOs.RegQueryValueExA, advapi, "RegQueryValueExA", &UnavailableReg);
+  Bind(CheckOs.RegCloseKey, advapi, "RegCloseKey", &UnavailableReg);
+}
 
 namespace {
 
-// Appends text to buf at *length; on overflow marks the record instead of cutting it.
-void Append(char *buf, int *length, int *overflow, const char *text) {
+// Appends text to the record; on overflow marks it instead of cutting it.
+void Append(CheckRecord *record, const char *text) {
   int add = lstrlenA(text);
-  if (*overflow || *length + add >= kRecordCapacity) {
-    *overflow = 1;
+  if (record->overflow || record->length + add >= kRecordCapacity) {
+    record->overflow = 1;
     return;
   }
   for (int i = 0; i <= add; ++i)
-    buf[*length + i] = text[i];
-  *length += add;
+    record->text[record->length + i] = text[i];
+  record->length += add;
 }
 
 void Write(const char *text, int length) {
-  if (!CheckOutput || CheckOutput == INVALID_HANDLE_VALUE)
+  if (!Check.output || Check.output == INVALID_HANDLE_VALUE)
     return;
   DWORD written = 0;
   DWORD mode = 0;
   // A console shows bytes in its own (OEM) code page, while names are ANSI text of the system's
   // code page: a console gets the text as UTF-16. Redirected output stays ANSI bytes, as the
   // names are in tolvanix.ini. Windows 95 exports WriteConsoleW without doing it: bytes then.
-  if (length < kRecordCapacity && GetConsoleMode(CheckOutput, &mode)) {
+  if (length < kRecordCapacity && GetConsoleMode(Check.output, &mode)) {
     WCHAR wide[kRecordCapacity];
     int count = MultiByteToWideChar(CP_ACP, 0, text, length, wide, kRecordCapacity);
-    if (count > 0 && WriteConsoleW(CheckOutput, wide, static_cast<DWORD>(count), &written, nullptr))
+    if (count > 0 &&
+        WriteConsoleW(Check.output, wide, static_cast<DWORD>(count), &written, nullptr))
       return;
   }
-  Os.WriteFile(CheckOutput, text, static_cast<DWORD>(length), &written, nullptr);
+  Os.WriteFile(Check.output, text, static_cast<DWORD>(length), &written, nullptr);
+}
+
+// Appends ,"name":value to a JSON record, value already in its JSON form.
+void AppendJsonPair(CheckRecord *record, const char *name, const char *value) {
+  char key[64];
+  if (JsonQuote(key, sizeof key, name) < 0) {
+    record->overflow = 1;
+    return;
+  }
+  Append(record, ",");
+  Append(record, key);
+  Append(record, ":");
+  Append(record, value);
 }
 
 } // namespace
@@ -92,34 +113,24 @@ int JsonQuote(char *buf, int cap, const char *text) {
 }
 
 void BeginRecord(CheckRecord *record, const char *type, const char *headline) {
-  record->jsonLength = 0;
-  record->textLength = 0;
+  record->length = 0;
   record->overflow = 0;
-  record->json[0] = 0;
   record->text[0] = 0;
+  if (!Check.json) {
+    Append(record, headline);
+    Append(record, "\r\n");
+    return;
+  }
   char quoted[64];
   if (JsonQuote(quoted, sizeof quoted, type) < 0)
     record->overflow = 1;
-  Append(record->json, &record->jsonLength, &record->overflow, "{\"type\":");
-  Append(record->json, &record->jsonLength, &record->overflow, quoted);
-  Append(record->text, &record->textLength, &record->overflow, headline);
-  Append(record->text, &record->textLength, &record->overflow, "\r\n");
-}
-
-// Appends ,"name":value to the JSON form, value already in its JSON form.
-static void AppendJsonPair(CheckRecord *record, const char *name, const char *value) {
-  char key[64];
-  if (JsonQuote(key, sizeof key, name) < 0) {
-    record->overflow = 1;
-    return;
-  }
-  Append(record->json, &record->jsonLength, &record->overflow, ",");
-  Append(record->json, &record->jsonLength, &record->overflow, key);
-  Append(record->json, &record->jsonLength, &record->overflow, ":");
-  Append(record->json, &record->jsonLength, &record->overflow, value);
+  Append(record, "{\"type\":");
+  Append(record, quoted);
 }
 
 void AddJsonField(CheckRecord *record, const char *name, const char *value) {
+  if (!Check.json)
+    return;
   char quoted[kRecordCapacity];
   if (JsonQuote(quoted, kRecordCapacity, value) < 0) {
     record->overflow = 1;
@@ -129,6 +140,8 @@ void AddJsonField(CheckRecord *record, const char *name, const char *value) {
 }
 
 void AddJsonNumber(CheckRecord *record, const char *name, long long value) {
+  if (!Check.json)
+    return;
   // wsprintfA has no 64-bit decimal; the values given here are small counts and codes.
   char text[32];
   FormatText(text, sizeof text, "%ld", static_cast<long>(value));
@@ -136,11 +149,13 @@ void AddJsonNumber(CheckRecord *record, const char *name, long long value) {
 }
 
 void AddTextField(CheckRecord *record, const char *label, const char *value) {
-  Append(record->text, &record->textLength, &record->overflow, "  ");
-  Append(record->text, &record->textLength, &record->overflow, label);
-  Append(record->text, &record->textLength, &record->overflow, ": ");
-  Append(record->text, &record->textLength, &record->overflow, value);
-  Append(record->text, &record->textLength, &record->overflow, "\r\n");
+  if (Check.json)
+    return;
+  Append(record, "  ");
+  Append(record, label);
+  Append(record, ": ");
+  Append(record, value);
+  Append(record, "\r\n");
 }
 
 void AddField(CheckRecord *record, const char *name, const char *value) {
@@ -149,84 +164,76 @@ void AddField(CheckRecord *record, const char *name, const char *value) {
 }
 
 void EmitRecord(CheckRecord *record) {
-  if (CheckJson)
-    Append(record->json, &record->jsonLength, &record->overflow, "}\r\n");
+  if (Check.json)
+    Append(record, "}\r\n");
   if (record->overflow) {
     ReportFinding(kError, "", "", "", "a record of this run is too long to be written");
     return;
   }
-  if (CheckJson)
-    Write(record->json, record->jsonLength);
-  else
-    Write(record->text, record->textLength);
+  Write(record->text, record->length);
 }
 
 void ReportFinding(FindingLevel level, const char *file, const char *section, const char *key,
                    const char *message) {
   const char *word = level == kError ? "error" : "warning";
   if (level == kError)
-    ++CheckErrors;
+    ++Check.errors;
   else
-    ++CheckWarnings;
+    ++Check.warnings;
   CheckRecord record;
-  // The person's form is one line: level, file, [section] key, message.
-  record.jsonLength = 0;
-  record.textLength = 0;
+  record.length = 0;
   record.overflow = 0;
-  Append(record.json, &record.jsonLength, &record.overflow, "{\"type\":\"finding\"");
-  Append(record.text, &record.textLength, &record.overflow, word);
-  Append(record.text, &record.textLength, &record.overflow, ":");
-  const char *names[] = {"level", "file", "section", "key", "message"};
-  const char *values[] = {word, file, section, key, message};
-  for (int i = 0; i < 5; ++i) {
-    char quoted[kRecordCapacity];
-    if (JsonQuote(quoted, kRecordCapacity, values[i]) < 0) {
-      record.overflow = 1;
-      break;
+  if (Check.json) {
+    Append(&record, "{\"type\":\"finding\"");
+    const char *names[] = {"level", "file", "section", "key", "message"};
+    const char *values[] = {word, file, section, key, message};
+    for (int i = 0; i < 5; ++i) {
+      char quoted[kRecordCapacity];
+      if (JsonQuote(quoted, kRecordCapacity, values[i]) < 0)
+        record.overflow = 1;
+      else
+        AppendJsonPair(&record, names[i], quoted);
     }
-    Append(record.json, &record.jsonLength, &record.overflow, ",\"");
-    Append(record.json, &record.jsonLength, &record.overflow, names[i]);
-    Append(record.json, &record.jsonLength, &record.overflow, "\":");
-    Append(record.json, &record.jsonLength, &record.overflow, quoted);
+    Append(&record, "}\r\n");
+  } else {
+    // One line: level, file, [section] key, message.
+    Append(&record, word);
+    Append(&record, ":");
+    if (file[0]) {
+      Append(&record, " ");
+      Append(&record, file);
+    }
+    if (section[0]) {
+      Append(&record, " [");
+      Append(&record, section);
+      Append(&record, "]");
+    }
+    if (key[0]) {
+      Append(&record, " ");
+      Append(&record, key);
+    }
+    Append(&record, ": ");
+    Append(&record, message);
+    Append(&record, "\r\n");
   }
-  if (file[0]) {
-    Append(record.text, &record.textLength, &record.overflow, " ");
-    Append(record.text, &record.textLength, &record.overflow, file);
-  }
-  if (section[0]) {
-    Append(record.text, &record.textLength, &record.overflow, " [");
-    Append(record.text, &record.textLength, &record.overflow, section);
-    Append(record.text, &record.textLength, &record.overflow, "]");
-  }
-  if (key[0]) {
-    Append(record.text, &record.textLength, &record.overflow, " ");
-    Append(record.text, &record.textLength, &record.overflow, key);
-  }
-  Append(record.text, &record.textLength, &record.overflow, ": ");
-  Append(record.text, &record.textLength, &record.overflow, message);
-  Append(record.text, &record.textLength, &record.overflow, "\r\n");
-  Append(record.json, &record.jsonLength, &record.overflow, "}\r\n");
   if (record.overflow) {
     // Only the message can be that long; the finding still counts and says so.
     static const char kCut[] = "a finding of this run is too long to be written\r\n";
     Write(kCut, lstrlenA(kCut));
     return;
   }
-  if (CheckJson)
-    Write(record.json, record.jsonLength);
-  else
-    Write(record.text, record.textLength);
+  Write(record.text, record.length);
 }
 
 int CheckExitCode() {
-  if (CheckErrors)
+  if (Check.errors)
     return 2;
-  return CheckWarnings ? 1 : 0;
+  return Check.warnings ? 1 : 0;
 }
 
-char *FormatNumber(long long value, char *buf) {
+char *FormatNumber(long long value, NumberText &buf) {
   unsigned long long bits = static_cast<unsigned long long>(value);
-  FormatText(buf, 19, "0x%08lX%08lX", static_cast<unsigned long>(bits >> 32),
+  FormatText(buf, sizeof buf, "0x%08lX%08lX", static_cast<unsigned long>(bits >> 32),
              static_cast<unsigned long>(bits & 0xFFFFFFFFu));
   return buf;
 }

@@ -9,12 +9,6 @@ namespace {
 
 const int kMessageCapacity = 1000;
 
-struct ListDefinition {
-  const char *section;
-  int limit;
-};
-const ListDefinition kLists[] = {{"PRINTPROC", 50}, {"KVSPLPROC", 200}, {"SrcFiles", 200}};
-
 // A text no configuration file can hold, to tell a missing key from a present one.
 const char kAbsent[] = "\x01";
 
@@ -96,7 +90,7 @@ void CheckName(const char *ini, const char *section, const char *key, const char
 }
 
 // The keys of the section that the patcher never reads, each one finding.
-void CheckUnreadKeys(const char *ini, const ListDefinition &list, int count) {
+void CheckUnreadKeys(const char *ini, const PatchList &list, int count) {
   const DWORD capacity = 65536;
   char *keys = static_cast<char *>(Os.LocalAlloc(LPTR, capacity));
   if (!keys) {
@@ -113,7 +107,7 @@ void CheckUnreadKeys(const char *ini, const ListDefinition &list, int count) {
     int index = CanonicalIndex(key);
     if (index >= 0 && index < count)
       continue;
-    if (lstrcmpA(list.section, "KVSPLPROC") == 0 && lstrcmpiA(key, "SRC") == 0)
+    if (list.sourceKey && lstrcmpiA(key, list.sourceKey) == 0)
       continue;
     if (value[0] == 0)
       continue; // an empty key is the gap itself, or nothing at all
@@ -227,14 +221,14 @@ int IsPlainVersion(const char *text) {
 
 int CheckPayloadVersion(const char *expanded, const char *source, const char *section,
                         const char *key) {
-  int before = CheckErrors + CheckWarnings;
+  int before = Check.errors + Check.warnings;
   unsigned char head[2] = {0, 0};
   DWORD got = 0;
   ReadHead(expanded, head, 2, &got);
   if (got < 2 || head[0] != 'M' || head[1] != 'Z') {
     Finding(kWarning, source, section, key,
             "not a Windows program or library: no version, the gate compares times only");
-    return CheckErrors + CheckWarnings - before;
+    return Check.errors + Check.warnings - before;
   }
   char version[MAX_PATH];
   long long number = ParseVersionString(GetFileVersionString(expanded, version, MAX_PATH));
@@ -291,7 +285,7 @@ int CheckPayloadVersion(const char *expanded, const char *source, const char *se
             "the binary version %s disagrees with FileVersion \"%s\", which the gate reads", binary,
             version);
   }
-  return CheckErrors + CheckWarnings - before;
+  return Check.errors + Check.warnings - before;
 }
 
 namespace {
@@ -299,8 +293,9 @@ namespace {
 // One payload for one system: present, expands, its version as the gate reads it.
 // Paths are the same length for both systems, so their faults are reported on the first pass
 // only; a name already reported as no bare file name is not looked for.
-void CheckPayload(const char *folder, OsTag tag, const char *name, const char *section,
-                  const char *key, int printProcessor, int firstPass) {
+void CheckPayload(const char *folder, OsTag tag, const char *name, const PatchList &list,
+                  const char *key, int firstPass) {
+  const char *section = list.section;
   if (NameFault(name))
     return;
   char source[MAX_PATH];
@@ -313,8 +308,7 @@ void CheckPayload(const char *folder, OsTag tag, const char *name, const char *s
     return;
   }
   char target[MAX_PATH];
-  if (firstPass &&
-      !ComposeTargetPath(kPatchLists[printProcessor ? kPrintProcList : kSystemList], name, target))
+  if (firstPass && !ComposeTargetPath(list, name, target))
     Finding(kError, source, section, key,
             "the installed path of \"%s\" does not fit in 259 characters on this machine: the "
             "patcher skips it",
@@ -348,7 +342,8 @@ void CheckPayload(const char *folder, OsTag tag, const char *name, const char *s
   AddJsonField(&record, "compressed", compressed ? "yes" : "no");
   AddJsonNumber(&record, "size", size);
   AddJsonField(&record, "version", version);
-  AddJsonField(&record, "number", FormatNumber(number, line));
+  NumberText text;
+  AddJsonField(&record, "number", FormatNumber(number, text));
   FormatText(line, sizeof line, compressed ? "yes, %lu bytes once expanded" : "no, %lu bytes",
              size);
   AddTextField(&record, "compressed", line);
@@ -576,16 +571,19 @@ int CheckPackage(const char *folder) {
                            : "[tolvanix] Manufacturer");
   EmitRecord(&record);
 
-  char src[kListValueCapacity];
-  ReadConfigValueAt(ini, "KVSPLPROC", "SRC", kAbsent, src, kListValueCapacity);
+  // The one list whose entries share a source, SRC.
+  const PatchList &helpers = kPatchLists[kHelperList];
+  Path src;
+  ReadConfigValueAt(ini, helpers.section, helpers.sourceKey, kAbsent, src, MAX_PATH);
   int srcAbsent = lstrcmpA(src, kAbsent) == 0;
   if (srcAbsent)
-    CopyText(src, kListValueCapacity, "KVHLP00E.EXE");
+    CopyText(src, MAX_PATH, helpers.sourceDefault);
 
-  int counts[3] = {0, 0, 0};
-  for (int l = 0; l < 3; ++l) {
-    const ListDefinition &list = kLists[l];
-    char name[kListValueCapacity];
+  int counts[kPatchListCount] = {};
+  int named = 0;
+  for (int l = 0; l < kPatchListCount; ++l) {
+    const PatchList &list = kPatchLists[l];
+    Path name;
     while (counts[l] < list.limit && ListedNameAt(ini, list.section, counts[l], name)) {
       char key[16];
       FormatText(key, sizeof key, "%d", counts[l]);
@@ -598,25 +596,26 @@ int CheckPackage(const char *folder) {
       EmitRecord(&record);
       ++counts[l];
     }
+    named += counts[l];
     CheckUnreadKeys(ini, list, counts[l]);
   }
 
-  if (counts[0] + counts[1] + counts[2] == 0)
+  if (named == 0)
     Finding(kWarning, ini, "", "",
             "no list names a file: the patcher replaces nothing, yet it stops and starts the "
             "spooler and asks to restart Windows");
-  if (counts[1] > 0) {
+  if (counts[kHelperList] > 0) {
     if (src[0] == 0)
-      Finding(kError, ini, "KVSPLPROC", "SRC",
+      Finding(kError, ini, helpers.section, helpers.sourceKey,
               "empty: every KVSPLPROC entry would be replaced from the package folder itself");
     else
-      CheckName(ini, "KVSPLPROC", "SRC", src);
+      CheckName(ini, helpers.section, helpers.sourceKey, src);
   }
-  FormatText(line, sizeof line, "[KVSPLPROC] SRC = %s", src);
+  FormatText(line, sizeof line, "[%s] %s = %s", helpers.section, helpers.sourceKey, src);
   BeginRecord(&record, "source", line);
   AddJsonField(&record, "SRC", src);
   AddJsonField(&record, "default", srcAbsent ? "yes" : "no");
-  if (counts[1] == 0)
+  if (counts[kHelperList] == 0)
     AddTextField(&record, "used", "no, as [KVSPLPROC] names no file");
   else if (srcAbsent)
     AddTextField(&record, "from", "the default, as [KVSPLPROC] has no SRC");
@@ -624,19 +623,19 @@ int CheckPackage(const char *folder) {
 
   const OsTag tags[] = {kOsTagNT, kOsTag2K};
   for (int t = 0; t < 2; ++t) {
-    const OsTag &tag = tags[t];
-    char name[kListValueCapacity];
-    for (int i = 0; i < counts[0] && ListedNameAt(ini, "PRINTPROC", i, name); ++i) {
-      char key[16];
-      FormatText(key, sizeof key, "%d", i);
-      CheckPayload(folder, tag, name, "PRINTPROC", key, 1, t == 0);
-    }
-    if (counts[1] > 0 && src[0])
-      CheckPayload(folder, tag, src, "KVSPLPROC", "SRC", 0, t == 0);
-    for (int i = 0; i < counts[2] && ListedNameAt(ini, "SrcFiles", i, name); ++i) {
-      char key[16];
-      FormatText(key, sizeof key, "%d", i);
-      CheckPayload(folder, tag, name, "SrcFiles", key, 0, t == 0);
+    for (int l = 0; l < kPatchListCount; ++l) {
+      const PatchList &list = kPatchLists[l];
+      if (list.sourceKey) {
+        if (counts[l] > 0 && src[0])
+          CheckPayload(folder, tags[t], src, list, list.sourceKey, t == 0);
+        continue;
+      }
+      Path name;
+      for (int i = 0; i < counts[l] && ListedNameAt(ini, list.section, i, name); ++i) {
+        char key[16];
+        FormatText(key, sizeof key, "%d", i);
+        CheckPayload(folder, tags[t], name, list, key, t == 0);
+      }
     }
   }
   CheckCompanion(folder);

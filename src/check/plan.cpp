@@ -10,9 +10,6 @@ namespace {
 
 const int kLineCapacity = 600;
 
-char *PendingBlock;
-DWORD PendingSize;
-
 // "\??\C:\x" and "!\??\C:\x" (replace existing) both name C:\x.
 const char *PlainName(const char *name) {
   if (name[0] == '!')
@@ -23,13 +20,18 @@ const char *PlainName(const char *name) {
 }
 
 struct Entry {
-  const char *section;
+  const PatchList *list;
   char key[16];
   const char *sourceName;
   const char *targetName;
-  int printProcessor;
-  int onlyPresent;
 };
+
+// Appends one of the patcher's log lines, formatted as it formats it, to lines.
+void AppendLine(char *lines, int cap, const char *format, const char *first,
+                const char *second = "") {
+  int length = lstrlenA(lines);
+  FormatText(lines + length, cap - length, format, first, second);
+}
 
 struct PendingList {
   const char *target;
@@ -57,22 +59,16 @@ Expansion PredictExpansion(const char *source, const char *target, Scratch *scra
                            int cap, Expansion *scratchResult) {
   Expansion expansion = ExpandToScratch(source, scratch);
   *scratchResult = expansion;
-  char folder[MAX_PATH];
-  DWORD attributes =
-      GetTargetFolder(target, folder) ? Os.GetFileAttributesA(folder) : INVALID_FILE_ATTRIBUTES;
-  int room = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
-  if (expansion != kNoPackageFile && !room) {
+  if (expansion != kNoPackageFile && FindCopyBlock(target) == kNoFolder) {
     DiscardScratch(scratch);
     expansion = kNoRoom;
   } else if (expansion == kNoRoom) {
     expansion = kExpanded; // only the temp folder had no room: the patcher's folder has
   }
+  if (expansion == kNoRoom || expansion == kExpansionFailed)
+    AppendLine(lines, cap, kLineExpansionFailed, target);
   if (expansion == kNoRoom)
-    FormatText(lines, cap,
-               "LZCopy %s at CopyLZFile FALSE \r\nCopyLZFile %s at CopySplFile FALSE \r\n", target,
-               target);
-  else if (expansion == kExpansionFailed)
-    FormatText(lines, cap, "LZCopy %s at CopyLZFile FALSE \r\n", target);
+    AppendLine(lines, cap, kLineCopyFailed, target);
   return expansion;
 }
 
@@ -128,9 +124,10 @@ void AddGateFields(CheckRecord *record, const GateReading &reading) {
     return;
   }
   AddJsonField(record, "package version", reading.packageVersion);
-  AddJsonField(record, "package number", FormatNumber(reading.packageNumber, text));
+  NumberText number;
+  AddJsonField(record, "package number", FormatNumber(reading.packageNumber, number));
   AddJsonField(record, "installed version", reading.installedVersion);
-  AddJsonField(record, "installed number", FormatNumber(reading.installedNumber, text));
+  AddJsonField(record, "installed number", FormatNumber(reading.installedNumber, number));
   AddTextField(record, "package version",
                DescribeVersion(reading.packageVersion, reading.packageNumber, text, sizeof text));
   AddTextField(
@@ -178,9 +175,10 @@ struct Walk {
 void BeginEntryRecord(CheckRecord *record, const Entry &entry, const char *source,
                       const char *target) {
   char headline[kLineCapacity];
-  FormatText(headline, sizeof headline, "[%s] %s = %s", entry.section, entry.key, entry.targetName);
+  FormatText(headline, sizeof headline, "[%s] %s = %s", entry.list->section, entry.key,
+             entry.targetName);
   BeginRecord(record, "file", headline);
-  AddJsonField(record, "section", entry.section);
+  AddJsonField(record, "section", entry.list->section);
   AddJsonField(record, "key", entry.key);
   AddJsonField(record, "source", source);
   AddJsonField(record, "target", target);
@@ -219,15 +217,16 @@ void PlanEntry(const Walk &walk, const Entry &entry) {
   char target[MAX_PATH];
   source[0] = 0;
   target[0] = 0;
-  const char *operation = entry.printProcessor ? "CopyPrtProcFile" : "CopySysFile";
+  const char *section = entry.list->section;
+  const char *operation = entry.list->printProcessor ? "CopyPrtProcFile" : "CopySysFile";
   int present = 1;
-  if (entry.onlyPresent && !FindInSystemFolder(entry.targetName, &present)) {
+  if (entry.list->onlyWhenPresent && !FindInSystemFolder(entry.targetName, &present)) {
     operation = "CopySysFileIfPresent";
     present = -1;
   }
   if (present == 0) {
     // Composed for the record only; the run looks no further than the probe.
-    if (!ComposeTargetPath(kPatchLists[kSystemList], entry.targetName, target) ||
+    if (!ComposeTargetPath(*entry.list, entry.targetName, target) ||
         !ComposeSourcePath(walk.folder, entry.sourceName, walk.tag, source)) {
       source[0] = 0;
       target[0] = 0;
@@ -238,13 +237,12 @@ void PlanEntry(const Walk &walk, const Entry &entry) {
     EmitRecord(&record);
     return;
   }
-  if (present < 0 ||
-      !ComposeTargetPath(kPatchLists[entry.printProcessor ? kPrintProcList : kSystemList],
-                         entry.targetName, target) ||
+  if (present < 0 || !ComposeTargetPath(*entry.list, entry.targetName, target) ||
       !ComposeSourcePath(walk.folder, entry.sourceName, walk.tag, source)) {
     char line[kLineCapacity];
-    FormatText(line, sizeof line, "wsprintf %s at %s FALSE \r\n", entry.targetName, operation);
-    ReportFinding(kError, entry.targetName, entry.section, entry.key,
+    line[0] = 0;
+    AppendLine(line, sizeof line, kLinePathTooLong, entry.targetName, operation);
+    ReportFinding(kError, entry.targetName, section, entry.key,
                   "a path does not fit in 259 characters: the patcher skips the entry");
     BeginEntryRecord(&record, entry, "", "");
     AddOutcome(&record, walk, outcome, walk.verify ? "skipped" : "skip",
@@ -289,20 +287,20 @@ void PlanEntry(const Walk &walk, const Entry &entry) {
     const char *reason = "";
     char problem[64];
     if (expansion != kExpanded) {
-      const char *word = ReportUnusablePackageFile(source, expansion, entry.section, entry.key);
+      const char *word = ReportUnusablePackageFile(source, expansion, section, entry.key);
       AddJsonField(&record, "problem", word);
       FormatText(problem, sizeof problem, "package file: %s", word);
       state = problem;
     } else if (same && waiting) {
       state = "replaced";
       reason = "but an operation for it still waits for the restart";
-      ReportFinding(kWarning, target, entry.section, entry.key,
+      ReportFinding(kWarning, target, section, entry.key,
                     "holds the package file, but an operation for it still waits for the restart");
     } else if (same) {
       state = "replaced";
     } else if (waiting) {
       state = "waits for the restart";
-      ReportFinding(kWarning, target, entry.section, entry.key,
+      ReportFinding(kWarning, target, section, entry.key,
                     "not replaced yet: it waits for the restart");
     } else {
       GateReading reading;
@@ -317,7 +315,7 @@ void PlanEntry(const Walk &walk, const Entry &entry) {
       } else {
         state = "not replaced";
         ReportFinding(
-            kError, target, entry.section, entry.key,
+            kError, target, section, entry.key,
             "does not hold the package file, and no operation for it waits for the restart");
       }
     }
@@ -338,14 +336,13 @@ void PlanEntry(const Walk &walk, const Entry &entry) {
   // What keeps the package file out, in the record's words; the finding says it in full.
   const char *problem = "";
   if (expansion == kNoPackageFile || expansion == kExpansionFailed)
-    problem = ReportUnusablePackageFile(source, expansion, entry.section, entry.key);
+    problem = ReportUnusablePackageFile(source, expansion, section, entry.key);
   else if (expansion == kExpanded && checked == kNoRoom)
-    problem = ReportUnusablePackageFile(source, kNoRoom, entry.section, entry.key);
+    problem = ReportUnusablePackageFile(source, kNoRoom, section, entry.key);
   if (problem[0])
     AddJsonField(&record, "problem", problem);
   char because[64];
   FormatText(because, sizeof because, "package file: %s", problem);
-  int length = lstrlenA(line);
   const char *verdict = "replace now";
   const char *reason = ForceOverwrite          ? "/FOW"
                        : !exists               ? "not installed yet"
@@ -354,30 +351,27 @@ void PlanEntry(const Walk &walk, const Entry &entry) {
   if (expansion == kNoRoom) {
     verdict = "refuse";
     reason = "the installed file's folder takes no new file";
-    ReportFinding(kError, source, entry.section, entry.key,
+    ReportFinding(kError, source, section, entry.key,
                   "the copy would fail: the package file cannot be expanded beside the target");
   } else if (decision == kGateRefuseVersion) {
     verdict = "refuse";
     reason = problem[0] ? because : "the installed version is greater";
-    FormatText(line + length, sizeof line - length, "version of %s is greater than %s \r\n", target,
-               source);
+    AppendLine(line, sizeof line, kLineVersionGreater, target, source);
   } else if (decision == kGateRefuseTime) {
     verdict = "refuse";
     reason = problem[0] ? because : "the package file is not newer";
-    FormatText(line + length, sizeof line - length, "%s is older than %s \r\n", source, target);
+    AppendLine(line, sizeof line, kLineNotNewer, source, target);
   } else if (expansion != kExpanded) {
     verdict = "refuse";
     reason = because;
-    FormatText(line + length, sizeof line - length, "CopyLZFile %s at CopySplFile FALSE \r\n",
-               target);
-  } else if (exists && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    AppendLine(line, sizeof line, kLineCopyFailed, target);
+  } else if (FindCopyBlock(target) == kNotAFile) {
     verdict = "refuse";
     reason = "a folder has the installed file's name";
     // A folder at the target's name takes no move: the move's own line comes first.
-    FormatText(line + length, sizeof line - length,
-               "MoveFileEx %s at CopyLZFile FALSE \r\nCopyLZFile %s at CopySplFile FALSE \r\n",
-               target, target);
-    ReportFinding(kError, target, entry.section, entry.key,
+    AppendLine(line, sizeof line, kLineMoveFailed, target);
+    AppendLine(line, sizeof line, kLineCopyFailed, target);
+    ReportFinding(kError, target, section, entry.key,
                   "a folder has the installed file's name: the copy would fail");
   } else if (!now) {
     verdict = "replace at the restart";
@@ -388,19 +382,18 @@ void PlanEntry(const Walk &walk, const Entry &entry) {
   EmitRecord(&record);
 }
 
-void WalkList(const Walk &walk, const char *ini, const char *section, int limit,
-              const char *sharedSource, int printProcessor) {
-  for (int index = 0; index < limit; ++index) {
-    char name[kListValueCapacity];
-    if (!ListedNameAt(ini, section, index, name))
+void WalkList(const Walk &walk, const char *ini, const PatchList &list) {
+  Path shared;
+  const char *sharedSource = ReadSharedSource(ini, list, shared) ? shared : nullptr;
+  for (int index = 0; index < list.limit; ++index) {
+    Path name;
+    if (!ListedNameAt(ini, list.section, index, name))
       return;
     Entry entry;
-    entry.section = section;
+    entry.list = &list;
     FormatText(entry.key, sizeof entry.key, "%d", index);
     entry.sourceName = sharedSource ? sharedSource : name;
     entry.targetName = name;
-    entry.printProcessor = printProcessor;
-    entry.onlyPresent = !printProcessor;
     ++walk.tally->entries;
     PlanEntry(walk, entry);
   }
@@ -461,11 +454,8 @@ int Run(const char *folder, OsTag tag, int verify, PlanTally *tally) {
                   "the operations waiting for the restart cannot be read from the registry");
 
   Walk walk = {folder, tag, verify, tally};
-  WalkList(walk, ini, "PRINTPROC", 50, nullptr, 1);
-  char src[kListValueCapacity];
-  ReadConfigValueAt(ini, "KVSPLPROC", "SRC", "KVHLP00E.EXE", src, kListValueCapacity);
-  WalkList(walk, ini, "KVSPLPROC", 200, src, 0);
-  WalkList(walk, ini, "SrcFiles", 200, nullptr, 0);
+  for (const PatchList &list : kPatchLists)
+    WalkList(walk, ini, list);
   FreePendingOperations();
   if (tally->entries == 0)
     ReportFinding(kWarning, ini, "", "",
@@ -479,47 +469,47 @@ int Run(const char *folder, OsTag tag, int verify, PlanTally *tally) {
 int LoadPendingOperations() {
   FreePendingOperations();
   HKEY key = nullptr;
-  LONG opened =
-      Os.RegOpenKeyExA(HKEY_LOCAL_MACHINE, "System\\CurrentControlSet\\Control\\Session Manager", 0,
-                       KEY_QUERY_VALUE, &key);
+  LONG opened = CheckOs.RegOpenKeyExA(HKEY_LOCAL_MACHINE,
+                                      "System\\CurrentControlSet\\Control\\Session Manager", 0,
+                                      KEY_QUERY_VALUE, &key);
   if (opened != ERROR_SUCCESS)
     return 0;
   DWORD type = 0;
   DWORD size = 0;
   LONG asked =
-      Os.RegQueryValueExA(key, "PendingFileRenameOperations", nullptr, &type, nullptr, &size);
+      CheckOs.RegQueryValueExA(key, "PendingFileRenameOperations", nullptr, &type, nullptr, &size);
   if (asked == ERROR_FILE_NOT_FOUND) {
-    Os.RegCloseKey(key);
+    CheckOs.RegCloseKey(key);
     return 1; // nothing pending
   }
   // Room for two more terminators, so that a value stored without them still ends.
-  PendingBlock =
+  Check.pending =
       asked == ERROR_SUCCESS ? static_cast<char *>(Os.LocalAlloc(LPTR, size + 2)) : nullptr;
-  if (!PendingBlock ||
-      Os.RegQueryValueExA(key, "PendingFileRenameOperations", nullptr, &type,
-                          reinterpret_cast<BYTE *>(PendingBlock), &size) != ERROR_SUCCESS) {
+  if (!Check.pending ||
+      CheckOs.RegQueryValueExA(key, "PendingFileRenameOperations", nullptr, &type,
+                               reinterpret_cast<BYTE *>(Check.pending), &size) != ERROR_SUCCESS) {
     FreePendingOperations();
-    Os.RegCloseKey(key);
+    CheckOs.RegCloseKey(key);
     return 0;
   }
-  PendingSize = size;
-  Os.RegCloseKey(key);
+  Check.pendingSize = size;
+  CheckOs.RegCloseKey(key);
   return 1;
 }
 
 void FreePendingOperations() {
-  if (PendingBlock)
-    Os.LocalFree(PendingBlock);
-  PendingBlock = nullptr;
-  PendingSize = 0;
+  if (Check.pending)
+    Os.LocalFree(Check.pending);
+  Check.pending = nullptr;
+  Check.pendingSize = 0;
 }
 
 int ForEachPendingOperation(const char *target, PendingAction action, void *context) {
-  if (!PendingBlock)
+  if (!Check.pending)
     return 0;
   int count = 0;
-  const char *end = PendingBlock + PendingSize;
-  const char *p = PendingBlock;
+  const char *end = Check.pending + Check.pendingSize;
+  const char *p = Check.pending;
   // Pairs of names: the file, then its new name or the empty text for a deletion. An empty
   // first name is the list's end.
   while (p < end && *p) {

@@ -6,34 +6,18 @@ PlatformOps Os;
 
 namespace {
 
-// Stand-ins for a run-time function that could not be found: they fail like the call.
-template <typename R, typename... A> R WINAPI Unavailable(A...) {
-  SetLastError(ERROR_PROC_NOT_FOUND);
-  return R();
-}
 template <typename R, typename... A> R WINAPI UnavailableLz(A...) { return R(LZERROR_BADINHANDLE); }
 template <typename... A> void WINAPI UnavailableLzClose(A...) {}
 // STATUS_PROCEDURE_NOT_FOUND: the native calls report failure through their result.
 template <typename... A> LONG WINAPI UnavailableNt(A...) { return static_cast<LONG>(0xC000007A); }
-// The registry calls report failure through their result, not the last error.
-template <typename... A> LONG WINAPI UnavailableReg(A...) { return ERROR_PROC_NOT_FOUND; }
+} // namespace
 
-template <typename F> int Bind(F &entry, HMODULE module, const char *name, F stand_in) {
-  FARPROC found = module ? GetProcAddress(module, name) : nullptr;
-  entry = found ? reinterpret_cast<F>(reinterpret_cast<void *>(found)) : stand_in;
-  return found != nullptr;
-}
-
-// LoadLibraryA with a bare name searches the program's own folder first; a full path into the
-// system directory does not search at all.
 HMODULE LoadSystemLibrary(const char *name) {
   char path[MAX_PATH];
   if (!GetSystemDirectoryA(path, MAX_PATH) || !AppendPath(path, MAX_PATH, name))
     return nullptr;
   return LoadLibraryA(path);
 }
-
-} // namespace
 
 int BindPlatform() {
   Os.GetModuleFileNameA = GetModuleFileNameA;
@@ -62,8 +46,6 @@ int BindPlatform() {
   Os.LocalAlloc = LocalAlloc;
   Os.LocalFree = LocalFree;
   Os.GetCurrentProcess = GetCurrentProcess;
-  Os.GetStdHandle = GetStdHandle;
-  Os.GetFullPathNameA = GetFullPathNameA;
   Os.LoadLibraryExA = LoadLibraryExA;
   Os.SetCurrentDirectoryA = SetCurrentDirectoryA;
   Os.LoadStringA = LoadStringA;
@@ -91,9 +73,6 @@ int BindPlatform() {
   all &= Bind(Os.ControlService, advapi, "ControlService", &Unavailable);
   all &= Bind(Os.EnumServicesStatusA, advapi, "EnumServicesStatusA", &Unavailable);
   all &= Bind(Os.CloseServiceHandle, advapi, "CloseServiceHandle", &Unavailable);
-  all &= Bind(Os.RegOpenKeyExA, advapi, "RegOpenKeyExA", &UnavailableReg);
-  all &= Bind(Os.RegQueryValueExA, advapi, "RegQueryValueExA", &UnavailableReg);
-  all &= Bind(Os.RegCloseKey, advapi, "RegCloseKey", &UnavailableReg);
 
   HMODULE version = LoadSystemLibrary("version.dll");
   all &= Bind(Os.GetFileVersionInfoSizeA, version, "GetFileVersionInfoSizeA", &Unavailable);

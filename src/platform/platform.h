@@ -47,8 +47,6 @@ struct PlatformOps {
   decltype(&::LocalAlloc) LocalAlloc;
   decltype(&::LocalFree) LocalFree;
   decltype(&::GetCurrentProcess) GetCurrentProcess;
-  decltype(&::GetStdHandle) GetStdHandle;
-  decltype(&::GetFullPathNameA) GetFullPathNameA;
   decltype(&::LoadLibraryExA) LoadLibraryExA;
   decltype(&::SetCurrentDirectoryA) SetCurrentDirectoryA;
 
@@ -78,9 +76,6 @@ struct PlatformOps {
   decltype(&::ControlService) ControlService;
   decltype(&::EnumServicesStatusA) EnumServicesStatusA;
   decltype(&::CloseServiceHandle) CloseServiceHandle;
-  decltype(&::RegOpenKeyExA) RegOpenKeyExA;
-  decltype(&::RegQueryValueExA) RegQueryValueExA;
-  decltype(&::RegCloseKey) RegCloseKey;
   decltype(&::GetFileVersionInfoSizeA) GetFileVersionInfoSizeA;
   decltype(&::GetFileVersionInfoA) GetFileVersionInfoA;
   decltype(&::VerQueryValueA) VerQueryValueA;
@@ -92,6 +87,26 @@ struct PlatformOps {
 
 extern PlatformOps Os;
 
-// Fills the table. Returns 1 when every run-time function was found, 0 when one was not; the
-// missing ones then fail as their call would (ERROR_PROC_NOT_FOUND, an LZ error).
+// Fills the table with what the patcher calls (tolvanix-check binds its few extras itself).
+// Returns 1 when every run-time function was found, 0 when one was not; the missing ones then
+// fail as their call would (ERROR_PROC_NOT_FOUND, an LZ error).
 int BindPlatform();
+
+// LoadLibraryA with a bare name searches the program's own folder first; a full path into the
+// system directory does not search at all.
+HMODULE LoadSystemLibrary(const char *name);
+
+// Sets entry to module's export name, or to stand_in when there is none. Returns 1 when found.
+template <typename F> int Bind(F &entry, HMODULE module, const char *name, F stand_in) {
+  FARPROC found = module ? GetProcAddress(module, name) : nullptr;
+  entry = found ? reinterpret_cast<F>(reinterpret_cast<void *>(found)) : stand_in;
+  return found != nullptr;
+}
+
+// Stand-ins for a run-time function that could not be found: they fail like the call.
+template <typename R, typename... A> R WINAPI Unavailable(A...) {
+  SetLastError(ERROR_PROC_NOT_FOUND);
+  return R();
+}
+// The registry calls report failure through their result, not the last error.
+template <typename... A> LONG WINAPI UnavailableReg(A...) { return ERROR_PROC_NOT_FOUND; }

@@ -115,11 +115,22 @@ int CanReplaceNow(const char *target) {
   return GetLastError() == ERROR_FILE_NOT_FOUND;
 }
 
+CopyBlock FindCopyBlock(const char *target) {
+  char folder[MAX_PATH];
+  DWORD attributes =
+      GetTargetFolder(target, folder) ? Os.GetFileAttributesA(folder) : INVALID_FILE_ATTRIBUTES;
+  if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY))
+    return kNoFolder;
+  attributes = Os.GetFileAttributesA(target);
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
+    return kNotAFile;
+  return kNothingInTheWay;
+}
+
 int InstallExpansion(const char *expanded, const char *target) {
   // Something that is not a file at the name would take the deletion and the move at the
   // restart and swallow the expansion for good: the copy fails here instead.
-  DWORD attributes = Os.GetFileAttributesA(target);
-  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+  if (FindCopyBlock(target) == kNotAFile) {
     Os.DeleteFileA(expanded);
     LogReplaceFailure(kLineMoveFailed, target);
     return 0;

@@ -26,6 +26,12 @@ Expansion ExpandPackageFile(const char *source, const char *folder, char (&expan
                             FileIdentity *identity = nullptr);
 // The folder of target, with its trailing backslash. Returns 0 when target names none.
 int GetTargetFolder(const char *target, char (&folder)[MAX_PATH]);
+// What stands in the way of a copy onto target, whatever its package file: kNoFolder when the
+// target's folder is not there (the expansion then finds no room beside it), kNotAFile when
+// something that is not a file has the target's name (InstallExpansion refuses it).
+// tolvanix-check predicts the copy from this.
+enum CopyBlock { kNothingInTheWay, kNoFolder, kNotAFile };
+CopyBlock FindCopyBlock(const char *target);
 // Puts a finished expansion (beside target) in the target's place: at once by a rename when the
 // target can be had, else by two restart operations. Returns 1, or 0 with its line logged.
 int InstallExpansion(const char *expanded, const char *target);

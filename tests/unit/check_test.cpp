@@ -26,12 +26,12 @@ struct Result {
 // Runs the program's whole command with its records going to a file.
 Result RunCaptured(const std::string &args) {
   std::string out = TempPath() + "check-output.txt";
-  CheckOutput = CreateFileA(out.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  Check.output = CreateFileA(out.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                             FILE_ATTRIBUTE_NORMAL, nullptr);
   Result result;
   result.code = RunCheck(args.c_str());
-  CloseHandle(CheckOutput);
-  CheckOutput = nullptr;
+  CloseHandle(Check.output);
+  Check.output = nullptr;
   ForceOverwrite = 0;
   result.all = ReadFileBytes(out);
   DeleteFileA(out.c_str());
