@@ -1,0 +1,168 @@
+"""Patch runs: which listed files are replaced (the version gate, /FOW, the lists, the package
+folder per system), now or at the restart, with the spooler stopped around the print-processor
+files, and what the L mode's log says of each."""
+import os
+import re
+import stat
+
+from bed import row, Case, File, SYS, PRTPROCS
+
+COMPANION = {"C:\\pkg\\kvprc7a.dll": File("standin.dll")}
+NEW, OLD = ("v1_0_0_10.dll", 0), ("v1_0_0_9.dll", 0)
+
+# (listed name, installed payload and time, package payload and time, outcome); times are
+# seconds from T0, set against the outcome wherever the times must not be looked at.
+GATE = [Case(*c) for c in [
+    ("newer_version.dll", ("v1_0_0_9.dll", 100), ("v1_0_0_10.dll", -100), "copied"),
+    ("older_version.dll", ("v1_0_0_10.dll", -100), ("v1_0_0_9.dll", 100), "version"),
+    ("same_version_newer.dll", ("same_a.dll", 0), ("same_b.dll", 2), "copied"),
+    ("same_version_same_time.dll", ("same_a.dll", 0), ("same_b.dll", 0), "time"),
+    ("same_version_older.dll", ("same_a.dll", 0), ("same_b.dll", -2), "time"),
+    # 65536 and 6.5536 read as one number, as do two versions one letter apart.
+    ("digits_newer.dll", ("v1_0_6_5536.dll", 0), ("v1_0_0_65536.dll", 100), "copied"),
+    ("digits_older.dll", ("v1_0_0_65536.dll", 0), ("v1_0_6_5536.dll", -100), "time"),
+    ("letter_newer.dll", ("v2_0_0_12b.dll", 0), ("v2_0_0_12a.dll", 100), "copied"),
+    ("letter_older.dll", ("v2_0_0_12a.dll", 0), ("v2_0_0_12b.dll", -100), "time"),
+    # A top field of 0x8000 makes the number negative: below every ordinary version.
+    ("top_field_8000.dll", ("v1_0_0_0.dll", -100), ("v8000_0_0_0.dll", 100), "version"),
+    ("unversioned_newer.dll", ("plain_a.dll", 0), ("plain_b.dll", 100), "copied"),
+    ("unversioned_older.dll", ("plain_a.dll", 0), ("plain_b.dll", -100), "time"),
+    ("japanese_table.dll", ("v1_0_0_9.dll", 100), ("japanese.dll", -100), "copied"),
+    ("german_table.dll", ("v1_0_0_0.dll", -100), ("german.dll", 100), "version"),
+    ("created.dll", None, ("v1_0_0_10.dll", -100), "copied"),
+    ("created_unversioned.dll", None, ("plain_b.dll", -100), "copied"),
+    ("no_package.dll", ("v1_0_0_9.dll", 0), None, "version"),
+    ("no_package_unversioned.dll", ("plain_a.dll", 0), None, "time"),
+    # Compressed package files are judged and installed as they expand, with their own time.
+    ("compressed.dll", ("v1_0_0_9.dll", 100), ("v1_0_0_10.dll_", -100), "copied"),
+    ("compressed_same_newer.dll", ("same_a.dll", 0), ("same_b.dll_", 100), "copied"),
+    ("compressed_same_older.dll", ("same_a.dll", 0), ("same_b.dll_", -100), "time"),
+]]
+FORCED = [Case(*c) for c in [
+    ("forced_older.dll", ("v1_0_0_10.dll", 100), ("v1_0_0_9.dll", -100), "copied"),
+    ("forced_same_time.dll", ("same_a.dll", 0), ("same_b.dll_", 0), "copied"),
+    ("forced_8000.dll", ("v1_0_0_0.dll", 0), ("v8000_0_0_0.dll_", 0), "copied"),
+    ("forced_no_package.dll", ("v1_0_0_9.dll", 0), None, "nosource"),
+    # Cut short, its header promising more than its data: Wine's LZCopy stops at the end of the
+    # data without an error, yet the installed file must stay whole.
+    ("cut_short.dll", ("v1_0_0_9.dll", 0), ("cut.dll_", 100), "lzfail"),
+]]
+row("patch_gate_replaces_only_newer_package_files", args="/L", mode="L", cases=GATE,
+    files=COMPANION)
+row("patch_forced_copies_whatever_the_versions", args="/L /FOW", mode="L", cases=FORCED,
+    files=COMPANION)
+
+# Keys are walked from "0" in number order whatever their order in the file, a gap ends a list,
+# PRINTPROC stops after "49", KVSPLPROC replaces only present files and all from SRC, SrcFiles
+# only present files. Package files under the KVSPLPROC names would be taken if SRC were not.
+LISTED = ([Case("p0.dll", NEW, OLD, "version"), Case("p1.dll", NEW, OLD, "version")]
+          + [Case("p%d.dll" % k, None, NEW, "copied" if k < 50 else "kept") for k in range(2, 51)]
+          + [Case(n, i, ("helper.exe", 0), o, "KVSPLPROC", "helper.exe") for n, i, o in [
+              ("kv_a.exe", ("helper_old.exe", 0), "copied"), ("kv_absent.exe", None, "kept"),
+              ("kv_b.dll", ("plain_a.dll", 0), "copied"),
+              ("kv_after_gap.exe", ("helper_old.exe", 0), "kept")]]
+          + [Case(n, i, p, o, "SrcFiles") for n, i, p, o in [
+              ("src_a.dll", OLD, NEW, "copied"), ("src_absent.dll", None, NEW, "kept"),
+              ("src_b.dll", ("plain_a.dll", 0), ("plain_b.dll", 100), "copied"),
+              ("src_after_gap.dll", OLD, NEW, "kept")]])
+row("patch_lists_walk_from_key_0_to_the_first_gap_or_limit", args="/L", mode="L", cases=LISTED,
+    src="helper.exe", pre=["C:\\windows\\system32\\sc.exe delete spooler"],
+    ini={"PRINTPROC": [("1", "p1.dll"), ("0", "p0.dll")] + [c.name for c in LISTED[2:51]],
+         "KVSPLPROC": [c.name for c in LISTED[51:54]] + [("4", "kv_after_gap.exe")],
+         "SrcFiles": [c.name for c in LISTED[55:58]] + [("4", "src_after_gap.dll")]},
+    files=dict(COMPANION, **{"C:\\pkg\\modules\\2K\\" + c.name: File("v2_0_0_12a.dll")
+                             for c in LISTED[51:55]}),
+    log="OpenService at StopSpoolService FALSE 1060 \r\n{pp}"
+        "OpenService at StartSpoolService FALSE 1060 \r\n{sys}")
+
+# One target held open by another program, one read-only: each waits for the restart as two
+# operations (its deletion, then the move of a kv file of its own folder onto it), with the
+# read-only attribute gone at once; after the restart both hold the package file.
+WAITING = [Case("held.dll", OLD, ("v1_0_0_10.dll_", 0), "kept"),
+           Case("readonly.dll", OLD, NEW, "kept", "SrcFiles")]
+
+
+def wait_for_the_restart(r):
+    mode = os.stat(r.unix(WAITING[1].target())).st_mode
+    r.check(mode & stat.S_IWUSR, "%s is still read-only" % WAITING[1].target())
+    r.expect("operations", 4, len(r.pending))
+    for (deleted, nothing), (moved, onto), case in zip(r.pending[0::2], r.pending[1::2], WAITING):
+        folder = case.target().rsplit("\\", 1)[0]
+        r.expect("first operation", ("\\??\\" + case.target()).lower(), deleted.lower())
+        r.expect("second operation", re.compile(r"(?i)\\\?\?\\%s\\kv[0-9a-f]+\.tmp \\\?\?\\%s" % (
+            re.escape(folder), re.escape(case.target()))), moved + " " + onto)
+        r.expect("the kv file", r.testfile(case.package.name.rstrip("_")), r.file(moved[4:]))
+    r.after_restart()
+    for (_, _), (moved, _), case in zip(r.pending[0::2], r.pending[1::2], WAITING):
+        r.expect(case.name + " after the restart", r.testfile(case.package.name.rstrip("_")),
+                 r.file(case.target()))
+        r.check(r.file(moved[4:]) is None, "%s is still there after the restart" % moved)
+
+
+row("patch_locked_and_read_only_targets_wait_for_the_restart", args="/L", mode="L",
+    cases=WAITING, files=COMPANION, check=wait_for_the_restart,
+    pre=["{helper} hold " + WAITING[0].target(), "attrib.exe +r " + WAITING[1].target()])
+
+# A watcher records the spooler's state and the copied file's appearance: the running spooler
+# stops, the file appears while it is stopped, at least the fixed waits after the stop and before
+# the start, and it runs again afterwards.
+WATCHED = Case("watched.dll", None, ("v1_0_0_10.dll_", 0), "copied")
+
+
+def spooler_stopped_around_the_copy(r):
+    text = (r.file("C:\\tolvbed\\watch.txt") or b"").decode("latin-1")
+    events = [tuple(int(x) for x in line.split()) for line in text.split("\n") if line]
+    seen = "spooler watch (ms, state, file there): %r" % events
+    running = 4
+    r.check(events and events[0][1:] == (running, 0), "not running, no file at first: " + seen)
+    stopped = next((t for t, state, _ in events if state != running), None)
+    copied = next((t for t, _, there in events if there), None)
+    r.check(None not in (stopped, copied), "no stop or no copy seen: " + seen)
+    r.check(all(s != running for t, s, _ in events if stopped <= t <= copied),
+            "the spooler ran again before the copy: " + seen)
+    started = next((t for t, s, _ in events if t > copied and s == running), None)
+    r.check(started and events[-1][1] == running, "not running after the copy: " + seen)
+    # The stop is seen a poll after the request; the waits are 1.5 s and 1 s.
+    r.check(copied - stopped >= 1400 and started - copied >= 900, "waits missing: " + seen)
+
+
+row("patch_copies_print_processor_files_with_the_spooler_stopped", args="/L", mode="L",
+    cases=[WATCHED], files=COMPANION, check=spooler_stopped_around_the_copy,
+    pre=["C:\\windows\\system32\\sc.exe start spooler", "{helper} watch " + WATCHED.target()])
+
+# 50 + 200 + 200 files, all older than the package (half of it compressed), all replaced.
+FULL = ([Case("pp%02d.dll" % i, OLD, ("v1_0_0_10.dll" + "_" * (i % 2), 0), "copied")
+         for i in range(50)]
+        + [Case("kv%03d.exe" % i, ("helper_old.exe", 0), ("helper.exe_", 0), "copied",
+                "KVSPLPROC", "helper.exe") for i in range(200)]
+        + [Case("sf%03d.dll" % i, OLD, ("v1_0_0_10.dll" + "_" * (i % 2), 0), "copied",
+                "SrcFiles") for i in range(200)])
+row("patch_timing_of_50_200_200_files", args="/L", mode="L", cases=FULL, src="helper.exe",
+    files=COMPANION, timeout=60, check=lambda r: print(
+        "  timing: 450 listed files replaced in %d ms, of which 4500 ms fixed waits"
+        % r.elapsed_ms))
+
+# A package 200 characters deep: LZ paths past OFSTRUCT's 128, and whole paths in the log.
+DEEP = "C:" + "".join("\\level%d" % i + "x" * 33 for i in range(4))
+DEEP += "\\" + "y" * (200 - len(DEEP) - 1 - len("\\modules\\2K\\deep_compressed.dll"))
+row("patch_from_a_package_path_of_200_characters", args="/L", mode="L", package=DEEP,
+    cases=[Case("deep_compressed.dll", OLD, ("v1_0_0_10.dll_", 0), "copied"),
+           Case("deep_plain.dll", OLD, NEW, "copied", "SrcFiles"),
+           Case("deep_older.dll", NEW, OLD, "version")],
+    files={DEEP + "\\kvprc7a.dll": File("standin.dll")})
+
+# The package folder by system and by /OS=NT; an empty SRC names the package folder itself,
+# which has no version, so the versioned helper is kept; below XP the companion's refusals
+# stand around the system-directory runs. The other folder's copies would show if taken.
+PAYLOAD = {"NT": "v1_0_0_10.dll", "2K": "japanese.dll"}
+for name, windows, args, tag in [("patch_nt40_takes_modules_nt", "nt40", "/L", "NT"),
+                                 ("patch_2000_takes_modules_2k", "win2k", "/L", "2K"),
+                                 ("patch_os_nt_on_win7_takes_modules_nt", "win7", "/L /OS=NT", "NT")]:
+    other = "2K" if tag == "NT" else "NT"
+    cases = [Case("folder_pp.dll", OLD, (PAYLOAD[tag], 0), "copied"),
+             Case("folder_kv.exe", ("helper.exe", 0), None, "version", "KVSPLPROC", ""),
+             Case("folder_sys.dll", OLD, (PAYLOAD[tag], 0), "copied", "SrcFiles")]
+    not_xp = "not XP  KvSplServiceControl FALSE \r\n" if windows != "win7" else ""
+    row(name, windows=windows, args=args, mode="L", cases=cases, tag=tag, src="",
+        files=dict(COMPANION, **{"C:\\pkg\\modules\\%s\\%s" % (other, c.name): File(
+            PAYLOAD[other]) for c in cases}), log="{pp}" + not_xp + "{sys}" + not_xp)
