@@ -1,19 +1,17 @@
 """tolvanix-check beside the patcher: a clean package changes nothing; plan's decisions are what
-the patcher then does, and verify follows the restart; a package file that cannot work, lists
+the patcher then does, and verify follows the restart; package files that cannot work; lists
 that name nothing, help and plain words; names in a console."""
 import json
-import subprocess
 import os
+import subprocess
 import time
 
 from bed import row, File, SYS, WINE_ENV
 
 CHECK = "C:\\pkg\\tolvanix-check.exe"
-INI = {"PRINTPROC": ["print.dll"], "SrcFiles": ["system.dll"]}
 PACKAGE = {CHECK: File("../tolvanix-check.exe"), "C:\\pkg\\kvprc7a.dll": File("standin.dll")}
-for name in ("print.dll", "system.dll"):
-    PACKAGE["C:\\pkg\\modules\\NT\\" + name] = File("v1_0_0_10.dll")
-    PACKAGE["C:\\pkg\\modules\\2K\\" + name] = File("v1_0_0_10.dll_")
+for tag, name in [(t, n) for t in ("NT", "2K") for n in ("print.dll", "system.dll")]:
+    PACKAGE["C:\\pkg\\modules\\%s\\%s" % (tag, name)] = File("v1_0_0_10.dll" + "_" * (tag == "2K"))
 
 
 def records(r, command):
@@ -27,30 +25,29 @@ def records(r, command):
 def snapshot(r):
     """drive_c outside the temp folders and the bed's own, and the pending renames."""
     root = os.path.join(r.prefix, "drive_c")
-    listing = sorted((os.path.relpath(folder, root), n, os.lstat(os.path.join(folder, n)).st_size,
-                      os.lstat(os.path.join(folder, n)).st_mtime)
-                     for folder, _, names in os.walk(root) for n in names
-                     if not os.path.relpath(folder, root).startswith(("tolvbed", "users")))
-    return listing, r.run_console('reg query "HKLM\\System\\CurrentControlSet\\Control\\Session '
-                                  'Manager" /v PendingFileRenameOperations')[1]
+    pending = r.run_console("reg", "query", "HKLM\\System\\CurrentControlSet\\Control\\Session "
+                            "Manager", "/v", "PendingFileRenameOperations")[1]
+    r.check("PendingFileRenameOperations" in pending, "reg query failed: " + pending)
+    return pending, sorted((d, n, os.lstat(os.path.join(d, n)).st_mtime) for d, _, names in
+                           os.walk(root) for n in names if "tolvbed" not in d and "users" not in d)
 
 
 def clean(r):
-    for command, payloads in (("package", 4), ("plan", None)):
+    for command in ("package", "plan"):
         before = snapshot(r)
         code, recs, out = records(r, command)
         r.expect(command + " changed the prefix", before, snapshot(r))
-        r.expect(command + "'s exit code and findings, output:\n" + out, (0, []),
-                 (code, [x for x in recs if x["type"] == "finding"]))
-        if payloads:
-            r.expect("payload records", payloads, len([x for x in recs if x["type"] == "payload"]))
+        r.expect(command + ": exit code, findings, payloads; output:\n" + out,
+                 (0, [], 4 if command == "package" else 0),
+                 (code, [x for x in recs if x["type"] == "finding"],
+                  len([x for x in recs if x["type"] == "payload"])))
 
 
 row("check_clean_sample_package_has_no_findings_and_changes_nothing", args="/V", mode="V",
-    ini=INI, files=PACKAGE, check=clean)
+    ini={"PRINTPROC": ["print.dll"], "SrcFiles": ["system.dll"]}, files=PACKAGE, check=clean)
 
-# plan, then the patch: every state of an installed file, decided as plan said; verify before
-# and after the restart.
+# Every state of an installed file: plan's decision is what the patcher then does; verify says
+# 1 while a file waits for the restart, 0 after it.
 NOW = time.time()
 DECISIONS = {"older.dll": "replace now", "newer.dll": "refuse", "sametime_old.dll": "replace now",
              "sametime_new.dll": "refuse", "absent.dll": "skip as absent",
@@ -59,21 +56,21 @@ PLAN_FILES = {CHECK: File("../tolvanix-check.exe"),
               SYS + "\\sametime_old.dll": (File("v1_0_0_10.dll"), NOW - 7200),
               SYS + "\\sametime_new.dll": (File("v1_0_0_10.dll"), NOW)}
 for name in DECISIONS:
-    PLAN_FILES["C:\\pkg\\modules\\2K\\" + name] = (File(
-        "v1_0_0_9.dll" if name == "newer.dll" else "v1_0_0_10.dll"), NOW - 3600)
+    newer = name == "newer.dll"
+    PLAN_FILES["C:\\pkg\\modules\\2K\\" + name] = (File("v1_0_0_%d.dll" % (9 + (not newer))),
+                                                   NOW - 3600)
     if name in ("older.dll", "readonly.dll", "held.dll", "newer.dll"):
-        PLAN_FILES[SYS + "\\" + name] = File("v1_0_0_10.dll" if name == "newer.dll" else
-                                             "v1_0_0_9.dll")
+        PLAN_FILES[SYS + "\\" + name] = File("v1_0_0_%d.dll" % (9 + newer))
 
 
 def plan_then_patch(r):
     recs = [json.loads(line) for line in r.file("C:\\tolvbed\\plan.json").decode().splitlines()]
-    plan = {x["target"].rsplit("\\", 1)[-1]: x["decision"] for x in recs if x["type"] == "file"}
-    r.expect("plan", DECISIONS, plan)
-    summary = next(x for x in recs if x["type"] == "summary")
-    r.expect("plan's counts", (2, 2, 3), tuple(summary[k] for k in (
-        "replace now", "replace at the restart", "not replaced")))
-    waiting = {p[0].rsplit("\\", 1)[-1].lower() for p in r.pending}
+    r.expect("plan", DECISIONS, {x["target"].rsplit("\\", 1)[1]: x["decision"] for x in recs
+                                 if x["type"] == "file"})
+    summary = recs[-1]
+    r.expect("plan's counts", [2, 2, 3], [summary.get(k) for k in (
+        "replace now", "replace at the restart", "not replaced")])
+    waiting = {p[0].rsplit("\\", 1)[1].lower() for p in r.pending}
     for name, decision in DECISIONS.items():
         target, package = SYS + "\\" + name, "C:\\pkg\\modules\\2K\\" + name
         now = r.file(target) == r.file(package) and int(os.stat(r.unix(target)).st_mtime) == int(
@@ -83,7 +80,7 @@ def plan_then_patch(r):
                  "skip as absent" if r.file(target) is None else "refuse")
     for expected in (1, 0):
         code, recs, out = records(r, "verify")
-        r.expect("verify's exit code, output:\n" + out, expected, code)
+        r.expect("verify's exit code; output:\n" + out, expected, code)
         r.after_restart()
 
 
@@ -92,15 +89,15 @@ row("check_plan_predicts_the_patch_and_verify_follows_the_restart", mode="P", ti
     pre=["attrib.exe +r %s\\readonly.dll" % SYS, "{helper} hold %s\\held.dll" % SYS,
          "cmd.exe /c %s plan --json > C:\\tolvbed\\plan.json" % CHECK])
 
-# Package files that cannot work, listed under PRINTPROC and installed nowhere: what lies in
-# the package folders, the problem word, words of the error. The decision stays "refuse".
-UNKNOWN_MODE = b"SZDD\x88\xf0\x27\x33Bl" + (4817).to_bytes(4, "little") + b"\0" * 64
+# Package files that cannot work, under PRINTPROC and installed nowhere: what lies in the
+# package folders, the problem, words of the error. The decision stays the patcher's, "refuse".
 BROKEN = [("gone.dll", {}, "missing", "missing from modules\\2K"),
           ("kvpp.dll", {"kvpp.dll_": File("v1_0_0_10.dll_")}, "missing",
            "holds kvpp.dll_ instead: the patcher looks for the installed name"),
           ("kvdl.dll", {"kvdl.dl_": File("v1_0_0_10.dll_")}, "missing", "holds kvdl.dl_ instead"),
           ("cut.dll", {"cut.dll": File("cut.dll_")}, "damaged", "damaged or cut short"),
-          ("odd.dll", {"odd.dll": UNKNOWN_MODE}, "not expandable", "not expandable"),
+          ("odd.dll", {"odd.dll": b"SZDD\x88\xf0\x27\x33Bl\xd1\x12\0\0" + b"\0" * 64},
+           "not expandable", "not expandable"),
           ("dir.dll", {"dir.dll\\inner.txt": b"x"}, "a folder", "is a folder"),
           # Saved as UTF-8, read in the ANSI code page: not the name on disk.
           ("caf\xc3\xa9.dll", {"caf\xe9.dll": File("v1_0_0_10.dll")}, "missing",
@@ -110,25 +107,23 @@ BROKEN = [("gone.dll", {}, "missing", "missing from modules\\2K"),
 def says_why(r):
     for command, field in (("plan", "decision"), ("verify", "state"), ("package", None)):
         code, recs, out = records(r, command)
-        r.expect(command + "'s exit code, output:\n" + out, 2, code)
-        errors = [(f["key"], f["message"]) for f in recs if f["type"] == "finding"]
+        r.expect(command + "'s exit code; output:\n" + out, 2, code)
         for key, (_, _, problem, words) in enumerate(BROKEN):
-            r.check(any(k == str(key) and words in m for k, m in errors),
-                    "%s: no error with %r for key %d:\n%s" % (command, words, key, out))
+            r.check(any(f["key"] == str(key) and words in f["message"] for f in recs
+                        if f["type"] == "finding"), "%s: no %r for key %d" % (command, words, key))
             got = next((x for x in recs if x["type"] == "file" and x["key"] == str(key)), {})
-            if field:
-                r.expect(command + " of key %d" % key, (problem, "refuse" if field == "decision"
-                         else "package file: " + problem), (got.get("problem"), got.get(field)))
+            r.expect(command + " of key %d" % key, (problem, "refuse" if field == "decision"
+                     else "package file: " + problem) if field else (None, None),
+                     (got.get("problem"), got.get(field)))
 
 
 row("check_says_why_a_package_file_cannot_work", args="/V", mode="V", check=says_why,
-    ini={"PRINTPROC": [b[0] for b in BROKEN]},
-    files=dict({CHECK: File("../tolvanix-check.exe")}, **{
+    ini={"PRINTPROC": [b[0] for b in BROKEN]}, files=dict({CHECK: File("../tolvanix-check.exe")}, **{
         "C:\\pkg\\modules\\%s\\%s" % (tag, n): c for _, placed, _, _ in BROKEN
         for n, c in placed.items() for tag in ("NT", "2K")}))
 
-# Lists that name nothing; help in its four spellings; plain words for a person (the commas
-# payload's "1, 0, 0, 3" reads as 0.0.0.3 to the gate).
+# What a person reads (the commas payload's "1, 0, 0, 3" reads as 0.0.0.3 to the gate): words
+# that must be there, words that must not.
 PLAIN = [("package", ["the gate reads it as 0.0.0.3", "companion library: none"],
           ["os class", "maker word", "path: \r", "number: 0x"]),
          ("plan", ["windows: XP or later", "decision: replace now (not installed yet)",
@@ -137,18 +132,16 @@ PLAIN = [("package", ["the gate reads it as 0.0.0.3", "companion library: none"]
 
 
 def counts_helps_and_speaks_plainly(r):
-    for folder in ("C:\\none", "C:\\empty", "C:\\gap"):
-        for command in ("package", "plan"):
-            code, recs, out = records(r, "%s %s" % (command, folder))
-            r.check(code == 1 and any("no list names a file" in f["message"] for f in recs
-                                      if f["type"] == "finding"), "%s %s:\n%s" % (
-                                          command, folder, out))
+    for command in ("package C:\\none", "package C:\\gap", "plan C:\\none", "plan C:\\empty"):
+        code, recs, out = records(r, command)
+        r.check(code == 1 and any("no list names a file" in f.get("message", "") for f in recs),
+                "%s, lists that name nothing:\n%s" % (command, out))
     for args in ("--help", "-h", "/?", "help", "plan --help"):
         code, out = r.run_console("%s %s" % (CHECK, args))
-        r.check(code == 0 and "usage: tolvanix-check" in out and "exit code: 0" in out and
-                "decision (plan)" in out, "%s: exit %r\n%s" % (args, code, out))
+        r.check(code == 0 and all(w in out for w in ("usage: tolvanix-check", "exit code: 0",
+                                                     "decision (plan)")), args + ":\n" + out)
     for command, present, absent in PLAIN:
-        code, out = r.run_console("%s %s" % (CHECK, command))
+        out = r.run_console("%s %s" % (CHECK, command))[1]
         r.check(all(w in out for w in present) and not any(w in out for w in absent),
                 "%s: expected %r and none of %r in\n%s" % (command, present, absent, out))
 

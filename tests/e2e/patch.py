@@ -83,20 +83,18 @@ WAITING = [Case("held.dll", OLD, ("v1_0_0_10.dll_", 0), "kept"),
 
 
 def wait_for_the_restart(r):
-    mode = os.stat(r.unix(WAITING[1].target())).st_mode
-    r.check(mode & stat.S_IWUSR, "%s is still read-only" % WAITING[1].target())
-    r.expect("operations", 4, len(r.pending))
-    for (deleted, nothing), (moved, onto), case in zip(r.pending[0::2], r.pending[1::2], WAITING):
-        folder = case.target().rsplit("\\", 1)[0]
-        r.expect("first operation", ("\\??\\" + case.target()).lower(), deleted.lower())
-        r.expect("second operation", re.compile(r"(?i)\\\?\?\\%s\\kv[0-9a-f]+\.tmp \\\?\?\\%s" % (
-            re.escape(folder), re.escape(case.target()))), moved + " " + onto)
-        r.expect("the kv file", r.testfile(case.package.name.rstrip("_")), r.file(moved[4:]))
+    r.check(os.stat(r.unix(WAITING[1].target())).st_mode & stat.S_IWUSR, "still read-only")
+    # Per target, in order: its deletion, then the move of a kv file of its folder onto it.
+    want = sum(([re.compile(r"(?i)\\\?\?\\%s > " % re.escape(t)), re.compile(
+        r"(?i)\\\?\?\\%s\\kv[0-9a-f]+\.tmp > \\\?\?\\%s" % (re.escape(t.rsplit("\\", 1)[0]),
+                                                re.escape(t)))] for t in map(Case.target, WAITING)), [])
+    r.expect("operations", tuple(want), tuple("%s > %s" % p for p in r.pending))
+    staged = [p[0][4:] for p in r.pending[1::2]]
+    r.expect("the kv files", [r.testfile(c.package.name.rstrip("_")) for c in WAITING],
+             [r.file(f) for f in staged])
     r.after_restart()
-    for (_, _), (moved, _), case in zip(r.pending[0::2], r.pending[1::2], WAITING):
-        r.expect(case.name + " after the restart", r.testfile(case.package.name.rstrip("_")),
-                 r.file(case.target()))
-        r.check(r.file(moved[4:]) is None, "%s is still there after the restart" % moved)
+    r.expect("after the restart", [r.testfile(c.package.name.rstrip("_")) for c in WAITING] + [
+        None, None], [r.file(c.target()) for c in WAITING] + [r.file(f) for f in staged])
 
 
 row("patch_locked_and_read_only_targets_wait_for_the_restart", args="/L", mode="L",
@@ -110,20 +108,17 @@ WATCHED = Case("watched.dll", None, ("v1_0_0_10.dll_", 0), "copied")
 
 
 def spooler_stopped_around_the_copy(r):
-    text = (r.file("C:\\tolvbed\\watch.txt") or b"").decode("latin-1")
-    events = [tuple(int(x) for x in line.split()) for line in text.split("\n") if line]
-    seen = "spooler watch (ms, state, file there): %r" % events
-    running = 4
-    r.check(events and events[0][1:] == (running, 0), "not running, no file at first: " + seen)
-    stopped = next((t for t, state, _ in events if state != running), None)
-    copied = next((t for t, _, there in events if there), None)
-    r.check(None not in (stopped, copied), "no stop or no copy seen: " + seen)
-    r.check(all(s != running for t, s, _ in events if stopped <= t <= copied),
-            "the spooler ran again before the copy: " + seen)
-    started = next((t for t, s, _ in events if t > copied and s == running), None)
-    r.check(started and events[-1][1] == running, "not running after the copy: " + seen)
-    # The stop is seen a poll after the request; the waits are 1.5 s and 1 s.
-    r.check(copied - stopped >= 1400 and started - copied >= 900, "waits missing: " + seen)
+    events = [tuple(map(int, line.split())) for line in (r.file(
+        "C:\\tolvbed\\watch.txt") or b"").decode().splitlines()]  # (ms, state, file there)
+    running = [s == 4 for _, s, _ in events]
+    stop = running.index(False) if False in running else None
+    copy = next((i for i, e in enumerate(events) if e[2]), None)
+    start = next((i for i in range(copy or 0, len(events)) if running[i]), None)
+    # Running with no file, stopped until the file is there, running again; the stop is seen a
+    # poll after the request, the waits are 1.5 s and 1 s.
+    r.check(None not in (stop, copy, start) and running[0] and not events[0][2] and not any(
+        running[stop:copy + 1]) and running[-1] and events[copy][0] - events[stop][0] >= 1400 and
+        events[start][0] - events[copy][0] >= 900, "spooler watch (ms, state, file): %r" % events)
 
 
 row("patch_copies_print_processor_files_with_the_spooler_stopped", args="/L", mode="L",

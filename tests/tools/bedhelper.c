@@ -12,9 +12,7 @@
  *   watch PATH           writes "<ms> <spooler state> <PATH exists>" to C:\tolvbed\watch.txt
  *                        at each change
  *   window CLASS TITLE   owns a top-level window of that class and title
- * and "service" is a service program (sc create's binPath) that runs until told to stop,
- * "bareload" loads version.dll and lz32.dll and starts notepad by bare name, as a careless
- * program would. */
+ * and "service" is a service program (sc create's binPath) that runs until told to stop. */
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -288,9 +286,6 @@ int main(int argc, char **argv) {
     return session();
   if (!strcmp(argv[1], "service"))
     return !StartServiceCtrlDispatcherA(table);
-  if (!strcmp(argv[1], "bareload"))
-    return !LoadLibraryA("version.dll") + !LoadLibraryA("lz32.dll") +
-           (WinExec("notepad  " BED "nothing.txt", SW_SHOW) < 32);
   if (argc > 2 && !strcmp(argv[argc - 1], "child"))
     return child(argv);
   _snprintf(line, sizeof line - 1, "\"%s\" %s \"%s\" \"%s\" child", module, argv[1], argv[2],
