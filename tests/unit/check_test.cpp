@@ -87,15 +87,14 @@ TEST(CheckPackage, EachTrapGivesExactlyOneFinding) {
     for (const char *tag : {"NT", "2K"}) {
       std::string modules = folder / (std::string("modules\\") + tag + "\\");
       MakeFolder(modules);
-      std::string dll = FixturePath("check", tag[0] == 'N' ? "clean.dll" : "clean.dll_");
+      std::string dll = TestFile(tag[0] == 'N' ? "v1_0_0_10.dll" : "v1_0_0_10.dll_");
       for (const char *name : {"print.dll", "helper.dll", "system.dll"})
         ASSERT_TRUE(CopyFileA(dll.c_str(), (modules + name).c_str(), FALSE)) << GetLastError();
       WriteFileBytes(modules + "notes.txt", "plain text");
     }
-    CopyFileA(FixturePath("check", "clean.dll").c_str(),
-              (folder / "modules\\NT\\notes.txt").c_str(), FALSE);
-    CopyFileA(FixturePath("companion", "companion_both.dll").c_str(),
-              (folder / "kvprc7a.dll").c_str(), FALSE);
+    CopyFileA(TestFile("v1_0_0_10.dll").c_str(), (folder / "modules\\NT\\notes.txt").c_str(),
+              FALSE);
+    CopyFileA(TestFile("standin.dll").c_str(), (folder / "kvprc7a.dll").c_str(), FALSE);
     WriteFileBytes(folder / "tolvanix.ini", t.ini);
     if (t.removed)
       DeleteFileA((folder / t.removed).c_str());

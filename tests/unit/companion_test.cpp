@@ -52,16 +52,16 @@ protected:
       : program_(folder_ / "tolvanix.exe"), load_(Os.LoadLibraryExA, RecordingLoadLibrary),
         free_(Os.FreeLibrary, CountingFreeLibrary) {
     calls_ = folder_ / "calls.txt";
-    SetEnvironmentVariableA("TOLVANIX_COMPANION_CALLS", calls_.c_str());
+    SetEnvironmentVariableA("TOLVANIX_STANDIN_LOG", calls_.c_str());
     g_loaded.clear();
     g_freed = 0;
-    std::string from = FixturePath("companion", "companion_both.dll");
+    std::string from = TestFile("standin.dll");
     EXPECT_TRUE(CopyFileA(from.c_str(), (folder_ / "kvprc7a.dll").c_str(), FALSE))
         << "copy " << from << " error " << GetLastError();
   }
   ~Companion() override {
     UnloadPrintProcessor();
-    SetEnvironmentVariableA("TOLVANIX_COMPANION_CALLS", nullptr);
+    SetEnvironmentVariableA("TOLVANIX_STANDIN_LOG", nullptr);
   }
   std::string Calls() const { return ReadFileBytes(calls_); }
 
@@ -86,7 +86,8 @@ TEST_F(Companion, RequestsOtherThanStartAndStopComeBackUnchangedOnXpOnly) {
     EXPECT_EQ(0, KvSplServiceControl(2));
     EXPECT_EQ("not XP  KvSplServiceControl FALSE \r\n", log_.Text());
   }
-  EXPECT_EQ("companion_both attach\n", Calls()) << "nothing but the load may reach the library";
+  EXPECT_EQ(folder_ / "kvprc7a.dll attach -\r\n", Calls())
+      << "nothing but the load may reach the library";
 }
 
 // Before the load and after the unload no stale entry point may be called.
@@ -100,7 +101,8 @@ TEST_F(Companion, RequestsBeforeTheLoadAndAfterTheUnloadCallNothingAndLogNothing
   EXPECT_EQ(0, KvSplServiceControl(kStartRequest));
   EXPECT_EQ(0, KvSplServiceControl(kStopRequest));
   EXPECT_EQ("", log_.Text());
-  EXPECT_EQ("companion_both attach\ncompanion_both detach\n", Calls());
+  EXPECT_EQ(folder_ / "kvprc7a.dll attach -\r\n" + folder_ / "kvprc7a.dll detach-free -\r\n",
+            Calls());
 }
 
 DWORD WINAPI FailingModuleFileName(HMODULE, LPSTR, DWORD) {

@@ -10,7 +10,7 @@
 
 namespace {
 
-std::string Fixture(const std::string &name) { return FixturePath("replace", name); }
+std::string Fixture(const std::string &name) { return TestFile(name); }
 
 struct Registration {
   std::string from;
@@ -91,7 +91,8 @@ TEST(CopyLZFile, EmptyPlainOrCompressedPackageGivesAnEmptyTarget) {
   WriteFileBytes(package, std::string("SZDD\x88\xf0\x27\x33"
                                       "A\0\0\0\0\0",
                                       14));
-  for (const std::string &from : {package, Fixture("empty.txt")}) {
+  WriteFileBytes(folder / "empty.txt", "");
+  for (const std::string &from : {package, folder / "empty.txt"}) {
     std::string target = folder / "empty.dll";
     WriteFileBytes(target, "old");
     EXPECT_EQ(ForcedCopy(from, target), 1) << from;
@@ -135,7 +136,7 @@ TEST(CopyLZFile, TruncatedCompressedPackageKeepsTheInstalledFile) {
   std::string target = folder / "installed.dll";
   WriteFileBytes(target, "previous content");
 
-  int result = ForcedCopy(FixturePath("check", "truncated.dll"), target);
+  int result = ForcedCopy(TestFile("cut.dll_"), target);
 
   EXPECT_EQ(result, 0);
   EXPECT_EQ(ReadFileBytes(target), "previous content");

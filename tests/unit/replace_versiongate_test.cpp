@@ -8,7 +8,7 @@
 
 namespace {
 
-std::string Fixture(const std::string &name) { return FixturePath("replace", name); }
+std::string Fixture(const std::string &name) { return TestFile(name); }
 
 // "\267" is 0xB7, a separator outside ASCII.
 TEST(ParseVersionString, GivesTheFileVersionNumber) {

@@ -95,10 +95,10 @@ bool FileExists(const std::string &path) {
 
 void MakeFolder(const std::string &path) { CreateDirectoryA(path.c_str(), nullptr); }
 
-std::string FixturePath(const std::string &group, const std::string &name) {
+std::string TestFile(const std::string &name) {
   char program[MAX_PATH];
   std::string path(program, GetModuleFileNameA(nullptr, program, MAX_PATH));
-  return path.substr(0, path.find_last_of('\\')) + "\\fixtures\\" + group + "\\" + name;
+  return path.substr(0, path.find_last_of('\\')) + "\\testfiles\\" + name;
 }
 
 std::vector<std::string> ListFiles(const std::string &folder, const std::string &pattern) {

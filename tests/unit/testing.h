@@ -64,8 +64,8 @@ void WriteFileBytes(const std::string &path, const std::string &bytes);
 std::string ReadFileBytes(const std::string &path); // empty when missing
 bool FileExists(const std::string &path);
 void MakeFolder(const std::string &path);
-// A fixture file made at build time, beside the running test program.
-std::string FixturePath(const std::string &group, const std::string &name);
+// A file made at build time into testfiles\ beside the running test program.
+std::string TestFile(const std::string &name);
 // Names of the files in folder matching pattern (for instance "KPPC*.tmp").
 std::vector<std::string> ListFiles(const std::string &folder, const std::string &pattern);
 std::string TempPath(); // with its trailing backslash
