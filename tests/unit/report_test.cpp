@@ -14,16 +14,16 @@ TEST(ErrorLog, IsAFileOfItsOwnThatOthersCanReadButNotTouchAndNoneWithoutATempFol
   EXPECT_STREQ(MakeErrorLogName(), "");
 }
 
-static char g_fail; // 'S' the names swapped, 'M' the manager refuses, 'L' the listing fails,
-                    // 'A' no memory for it
+static char g_fail; // 'S' or 'D' another service or display name, 'M' the manager refuses,
+                    // 'L' the listing fails, 'A' no memory for it
 static DWORD g_state;
 static BOOL WINAPI FakeEnum(SC_HANDLE, DWORD, DWORD, LPENUM_SERVICE_STATUSA out, DWORD size,
                             LPDWORD needed, LPDWORD count, LPDWORD) {
-  static char name[] = "Kestova XP spl Service", shown[] = "KvSplService";
+  static char name[] = "Kestova XP spl Service", shown[] = "KvSplService", other[] = "Spooler";
   *needed = sizeof *out, *count = size >= sizeof *out;
   if (*count)
     *out = {
-        g_fail == 'S' ? shown : name, g_fail == 'S' ? name : shown, {0, g_state, 0, 0, 0, 0, 0}};
+        g_fail == 'S' ? other : name, g_fail == 'D' ? other : shown, {0, g_state, 0, 0, 0, 0, 0}};
   return *count && g_fail != 'L'; // a failed listing may still have filled the buffer
 }
 
@@ -32,8 +32,8 @@ TEST(Report, NamesTheHelperServiceStateOnItsFirstLine) {
   const struct { DWORD state; char fail; const char *line; } rows[] = {
       {1, 0, "STOPPED"}, {2, 0, "START_PENDING"}, {3, 0, "STOP_PENDING"}, {4, 0, "RUNNING"},
       {5, 0, "CONTINUE_PENDING"}, {6, 0, "PAUSE_PENDING"}, {7, 0, "PAUSED"},
-      {9, 0, "UNKNOWN_STATE 9"}, {4, 'S', "NOT_INSTALLED"}, {4, 'M', "NOT_INSTALLED"},
-      {4, 'L', "NOT_INSTALLED"}, {4, 'A', "NOT_INSTALLED"}};
+      {9, 0, "UNKNOWN_STATE 9"}, {4, 'S', "NOT_INSTALLED"}, {4, 'D', "NOT_INSTALLED"},
+      {4, 'M', "NOT_INSTALLED"}, {4, 'L', "NOT_INSTALLED"}, {4, 'A', "NOT_INSTALLED"}};
   // clang-format on
   SEAM(OpenSCManagerA,
        [](LPCSTR, LPCSTR, DWORD) WINAPI { return g_fail == 'M' ? 0 : SC_HANDLE(1); });
