@@ -1,7 +1,17 @@
-// The run control: the mode, and the program's folder.
+// The run control: the mode, the Windows class and the program's folder.
 #include "testing.h"
 
 static std::string g_seen;
+// '9' 98, '5' 95, '4' NT 4.0, 'n' NT 3.51, '2' 2000, 'x' XP, '3' 2003, '7' 7, 'w' 10, else fails.
+static char g_windows;
+static BOOL WINAPI FakeVersion(LPOSVERSIONINFOA v) {
+  static const DWORD kVersions[][3] = {{1, 4, 10}, {1, 4, 0}, {2, 4, 0}, {2, 3, 51}, {2, 5, 0},
+                                       {2, 5, 1},  {2, 5, 2}, {2, 6, 1}, {2, 10, 0}};
+  size_t at = std::string("954n2x37w").find(g_windows);
+  return at != std::string::npos &&
+         (v->dwPlatformId = kVersions[at][0], v->dwMajorVersion = kVersions[at][1],
+          v->dwMinorVersion = kVersions[at][2], true);
+}
 
 // The box is answered Cancel, Notepad never starts, and the patch run finds nothing to do.
 TEST(Run, TheModeIsTheFirstSwitchLetterElseTheFileNamesAndWindows98RunsNone) {
@@ -19,7 +29,6 @@ TEST(Run, TheModeIsTheFirstSwitchLetterElseTheFileNamesAndWindows98RunsNone) {
       {"Diag.exe", "/os=2000", 'P'}, {"Diag.exe", "/FOW", 'P'}, {"Diag.exe", "/\xC4", 'P'},
       {"setup.exe", "/V /QUIET", '-', 'x', "", 0}, {"setup.exe", "/QUIET", '-', 'x', "", 3010}};
   // clang-format on
-  std::string dir = NewFolder();
   SEAM(GetModuleFileNameA, FakeModuleName);
   SEAM(GetVersionExA, FakeVersion);
   SEAM(MessageBoxA, [](HWND, LPCSTR text, LPCSTR caption, UINT)
@@ -31,9 +40,9 @@ TEST(Run, TheModeIsTheFirstSwitchLetterElseTheFileNamesAndWindows98RunsNone) {
   SEAM(OpenSCManagerA, [](LPCSTR, LPCSTR, DWORD) WINAPI -> SC_HANDLE { return nullptr; });
   for (const Row &r : rows)
     for (char os : {r.os, '9'}) {
-      WriteFileBytes(dir + "\\tolvanix.ini", "[tolvanix]\r\n" + std::string(r.ini ? r.ini : ""));
-      g_program = dir + (r.ini ? "\\" : "\\none\\") + r.file, g_seen = "";
-      SetOs(os);
+      WriteFileBytes(g_scratch + "\\tolvanix.ini",
+                     "[tolvanix]\r\n" + std::string(r.ini ? r.ini : ""));
+      g_program = g_scratch + (r.ini ? "\\" : "\\none\\") + r.file, g_seen = "", g_windows = os;
       QuietRun = ForceOverwrite = ReplaceFailures = 0;
       g_seen += std::to_string(RunTolvanix(GetModuleHandleA(nullptr), r.args));
       char mode = os == '9' ? '-' : r.mode, text[300];
@@ -45,6 +54,13 @@ TEST(Run, TheModeIsTheFirstSwitchLetterElseTheFileNamesAndWindows98RunsNone) {
                             std::to_string(os == '9' ? 0 : r.exit))
           << r.file << " " << r.args << " on " << os;
     }
+}
+
+// Each row: Windows as the fake answers it, then the class.
+TEST(Run, TheWindowsClassFollowsThePlatformThenTheVersionAndAFailedQueryGives13) {
+  SEAM(GetVersionExA, FakeVersion);
+  for (const char *row : {"910", "510", "411", "n13", "212", "x13", "313", "713", "w13", "-13"})
+    EXPECT_EQ(std::to_string((g_windows = row[0], GetOsClass())), row + 1) << row[0];
 }
 
 TEST(Run, TheProgramsFolderEndsAtItsNamesLastBackslashAndIsUnknownForACutName) {

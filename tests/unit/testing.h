@@ -8,7 +8,6 @@
 #include "app/app.h"
 #include "check/check.h"
 #include "platform/platform.h"
-#include "replace/replace.h"
 #include "report/report.h"
 #include "service/service.h"
 
@@ -35,22 +34,10 @@ inline std::string ReadFileBytes(const std::string &path) { // "" for a file tha
   return std::string(std::istreambuf_iterator<char>(file), {});
 }
 
-// What the fakes answer: the program's name ("" fails the call), and the Windows version
-// (platform, major, minor) SetOs names: '9' 98, '4' NT 4.0, '2' 2000, 'x' XP, '7' 7.
-inline std::string g_program;
-inline DWORD g_os[3];
+inline std::string g_program; // the program's name as FakeModuleName answers it, "" failing
 inline DWORD WINAPI FakeModuleName(HMODULE, LPSTR name, DWORD size) {
   return lstrlenA(lstrcpynA(name, g_program.c_str(), size));
 }
-inline BOOL WINAPI FakeVersion(LPOSVERSIONINFOA v) {
-  return g_os[0] && (v->dwPlatformId = g_os[0], v->dwMajorVersion = g_os[1],
-                     v->dwMinorVersion = g_os[2], true);
-}
-inline void SetOs(char os) {
-  static const DWORD kVersions[][3] = {{1, 4, 10}, {2, 4, 0}, {2, 5, 0}, {2, 5, 1}, {2, 6, 1}};
-  memcpy(g_os, kVersions[std::string("942x7").find(os)], sizeof g_os);
-}
-
 // The error log of the code under test, on for the length of the scope.
 struct Log {
   const char *name = (ErrorLogEnabled = 1, MakeErrorLogName());
