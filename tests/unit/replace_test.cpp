@@ -1,0 +1,73 @@
+// The gate's reading of a FileVersion, and the compressed copy where only the seam breaks it.
+#include <algorithm>
+
+#include "testing.h"
+
+TEST(Gate, VersionTextsReadAsTheGateReadsThem) {
+  // clang-format off
+  const struct { const char *text; unsigned long long number; } rows[] = {
+      {"1.0.1.1", 0x0001000000010001}, {"1.011", 0x10011}, {"2.0.0.12a", 0x0002000000000012},
+      {"", 0}, {"1, 0, 0, 3", 3}, {"1.2.3.4.5", 0x0002000300040005}, {"1..2", 0x100000002},
+      {"1.0.0.65536", 0x0001000000065536}, {"1.0.6.5536", 0x0001000000065536},
+      {"8000.0.0.0", 0x8000000000000000}, {"1.2.3.4zz", 0x0002000300040000},
+      {"1.0.0.3 (b7)", 0x70000}, {"123456789", 0x23456789}, {"99999999.0.0.0", 0x9999000000000000},
+      {"1.2\2673", 0x100020003}};
+  // clang-format on
+  for (const auto &r : rows)
+    EXPECT_EQ(static_cast<unsigned long long>(ParseVersionString(r.text)), r.number) << r.text;
+  EXPECT_LT(ParseVersionString("8000.0.0.0"), ParseVersionString("1.0.0.0"));
+}
+
+static std::string g_dir, g_registered;
+static char g_failure; // 'H' the expansion breaks off half-way, 'R' the rename is refused,
+                       // '1' or '2' that restart registration is refused
+
+// Records restart registrations, naming a path in the test's folder by its first two letters.
+static BOOL WINAPI FakeMove(LPCSTR from, LPCSTR to, DWORD flags) {
+  if (flags != MOVEFILE_DELAY_UNTIL_REBOOT)
+    return g_failure != 'R' && MoveFileExA(from, to, flags);
+  auto name = [](std::string p) { return p.rfind(g_dir, 0) ? p : p.substr(g_dir.size() + 1, 2); };
+  g_registered += name(from) + ">" + name(to ? to : "-") + " ";
+  return g_failure != '0' + std::count(g_registered.begin(), g_registered.end(), ' ');
+}
+
+TEST(Copy, AFailedCopyKeepsTheInstalledFileAndARefusedMoveIsAFailureOnlyWhenNothingWaits) {
+  // The package, the failure, whether the target is held open, and what is seen: the lines
+  // logged (L LZCopy, M MoveFileEx, C CopyLZFile), the result, the restart registrations, an
+  // expansion left beside the target, and the target.
+  // clang-format off
+  const struct { const char *source; char failure; int held; const char *lines, *seen; } rows[] = {
+      {"payload.txt_", 'H', 0, "LC", "0||0|old"}, {"payload.txt_", 'H', 1, "LC", "0||0|old"},
+      {"payload.txt_", 'R', 0, "", "1|ta>- kv>ta |1|old"},
+      {"payload.txt", '1', 1, "MC", "0|ta>- |0|old"},
+      {"payload.txt", '2', 1, "MC", "0|ta>- kv>ta |1|old"}};
+  // clang-format on
+  static auto realCopy = Os.LZCopy;
+  SEAM(LZCopy, [](INT in, INT out) WINAPI -> LONG {
+    return g_failure != 'H' ? realCopy(in, out) : (_lwrite(out, "partial", 7), LZERROR_WRITE);
+  });
+  SEAM(MoveFileExA, FakeMove);
+  ForceOverwrite = 1;
+  for (const auto &r : rows) {
+    Log log;
+    g_dir = NewFolder(), g_failure = r.failure, g_registered = "";
+    std::string target = g_dir + "\\target.dll", lines;
+    WriteFileBytes(target, "old");
+    HANDLE held = CreateFileA(r.held ? target.c_str() : "", GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                              0, nullptr);
+    int result = CopySplFile((g_testfiles + r.source).c_str(), target.c_str());
+    CloseHandle(held);
+    for (char c : std::string(r.lines))
+      lines += std::string(c == 'L'   ? "LZCopy "
+                           : c == 'M' ? "MoveFileEx "
+                                      : "CopyLZFile ") +
+               target + (c == 'C' ? " at CopySplFile" : " at CopyLZFile") + " FALSE \r\n";
+    WIN32_FIND_DATAA kv;
+    EXPECT_EQ(log.Text() + std::to_string(result) + "|" + g_registered + "|" +
+                  std::to_string(FindClose(FindFirstFileA((g_dir + "\\kv*").c_str(), &kv))) + "|" +
+                  ReadFileBytes(target),
+              lines + r.seen)
+        << r.source << " " << r.failure;
+  }
+  ForceOverwrite = 0;
+}
