@@ -64,7 +64,7 @@ TARGETS = [PRTPROCS + "kvpp7x.dll", PRTPROCS + "kvppnew.dll", SYS + "kvhl05c.exe
            SYS + "kvhl05d.exe", SYS + "kvqrt7xb.dll", SYS + "kvsrv05c.ksi"]
 PRE = [
     # The driver's helper program is running: its file cannot be replaced until the restart.
-    "{helper} hold " + SYS + "kvhl05c.exe",
+    "hold " + SYS + "kvhl05c.exe",
     "cmd.exe /c %s package C:\\pkg > C:\\tolvbed\\package.txt" % CHECK,
     "cmd.exe /c %s plan C:\\pkg --json > C:\\tolvbed\\plan.json" % CHECK,
 ]

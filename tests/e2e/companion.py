@@ -2,7 +2,7 @@
 and the log lines about it. The stand-in records each attach, call and detach with the first
 line of system32\\kvwatch.dll then; the patch replaces kvwatch.dll ("old" by "new"), so each
 call shows whether it came before or after the system files."""
-from bed import row, File
+from bed import row, File, SYS
 
 WATCHED = {"C:\\windows\\system32\\kvwatch.dll": ("old\r\n", 1104537600),
            "C:\\pkg\\modules\\2K\\kvwatch.dll": ("new\r\n", 1262304000),
@@ -24,12 +24,8 @@ ORDERED = (("UninstService", "old"), ("InstService", "new"))
 for name, windows, mode, a7, m01, calls, log in [
     ("companion_xp_stops_before_and_starts_after_system_files", "winxp", "L", "standin", None,
      life("kvprc7a.dll", *ORDERED), False),
-    ("companion_win2k_is_loaded_but_not_called", "win2k", "L", "standin", None,
-     life("kvprc7a.dll"), NOT_XP * 2),
     ("companion_missing_logs_load_then_stop_and_start", "win7", "L", None, None, [],
      "LoadPrintProcessor FALSE \r\n" + STOP + START),
-    ("companion_kvprc7a_preferred_when_both_load", "win7", "L", "standin", "standin",
-     life("kvprc7a.dll", *ORDERED), False),
     ("companion_kvprc7a_without_exports_still_wins", "win7", "L", "no_exports", "standin",
      life("kvprc7a.dll"), STOP + START),
     ("companion_kvprcm01_used_when_kvprc7a_fails_to_load", "win7", "L", "refuses", "standin",
@@ -38,19 +34,12 @@ for name, windows, mode, a7, m01, calls, log in [
      life("kvprc7a.dll", ("InstService", "new")), STOP),
     ("companion_exports_returning_zero_are_logged", "win7", "L", "zero", None,
      life("kvprc7a.dll", *ORDERED), STOP + START),
-    # The U mode asks for the stop alone, replaces nothing, and shows its text whatever came of
-    # it.
+    # The U mode asks for the stop alone, replaces nothing, and shows its text whatever came.
     ("companion_uninstall_calls_uninstservice", "win7", "U", "standin", None,
      life("kvprc7a.dll", ("UninstService", "old"), until="old"), None),
-    ("companion_uninstall_named_uninst_on_nt40_calls_nothing", "nt40", "U", "standin", None,
-     life("kvprc7a.dll", until="old"), None),
 ]:
-    files = dict(WATCHED)
-    for library, variant in (("kvprc7a.dll", a7), ("kvprcm01.dll", m01)):
-        if variant:
-            files["C:\\pkg\\" + library] = File(variant + ".dll")
-    named = "uninst.exe" if "named_uninst" in name else "tolvanix.exe"
-    row(name, windows=windows, program=named, args="" if named != "tolvanix.exe" else "/" + mode,
-        mode=mode, ini=INI, files=files, calls=calls, log=log, check=lambda r, mode=mode: r.expect(
-            "kvwatch.dll", b"new\r\n" if mode == "L" else b"old\r\n",
-            r.file("C:\\windows\\system32\\kvwatch.dll")))
+    row(name, windows=windows, args="/" + mode, mode=mode, ini=INI, calls=calls, log=log,
+        files=dict(WATCHED, **{"C:\\pkg\\" + library: File(variant + ".dll") for library, variant
+                               in (("kvprc7a.dll", a7), ("kvprcm01.dll", m01)) if variant}),
+        check=lambda r, mode=mode: r.expect("kvwatch.dll", b"new\r\n" if mode == "L" else
+                                            b"old\r\n", r.file(SYS + "\\kvwatch.dll")))

@@ -5,7 +5,7 @@ log's name once it has a line."""
 import os
 import re
 
-from bed import row, Case, File, TEMP, SYS
+from bed import VICTIM, row, Case, File, TEMP, SYS, COMPANION
 
 # version.dll and lz32.dll (eligible through WINEDLLOVERRIDES, as Windows loads them from the
 # program's folder) and notepad.exe record themselves when they run. Wine's own user32 imports
@@ -22,44 +22,37 @@ def nothing_planted_ran(r):
         [n["module"].lower() for n in r.notepads]))
 
 
-for mode in "LD":
-    row("planted_files_do_not_run_in_mode_" + mode, args="/" + mode, mode=mode, log=...,
-        files=PLANTS, dll_overrides="version,lz32=n,b", check=nothing_planted_ran)
+row("planted_files_do_not_run", args="/L", mode="L", log=..., files=PLANTS,
+    env={"WINEDLLOVERRIDES": "version,lz32=n,b;notepad.exe=n"}, check=nothing_planted_ran)
 
 NEWER = [Case("tmpless_pp.dll", ("v1_0_0_9.dll", 0), ("v1_0_0_10.dll_", 0), "copied"),
          Case("tmpless_sys.dll", ("same_a.dll", 0), ("same_b.dll", 100), "copied", "SrcFiles")]
 row("patch_installs_newer_files_when_the_temp_folder_cannot_be_written", mode="P", cases=NEWER,
     setenv={"TEMP": "C:\\missing", "TMP": "C:\\missing"})
 
-# The companion imports kvdep.dll, from the current folder or from PATH, and in the last row
-# from beside itself too: it may come only from there.
-DEP = File("kvdep.dll")
-NO_LIBRARY = ("LoadPrintProcessor FALSE \r\nsstop at  KvSplServiceControl FALSE \r\n"
-              "sstart at  KvSplServiceControl FALSE \r\n")
-for name, extra, ran, log in [
-    ("companion_imports_never_come_from_the_current_folder", {"C:\\work\\kvdep.dll": DEP}, [],
-     NO_LIBRARY),
-    ("companion_imports_never_come_from_a_path_folder", {"C:\\onpath\\kvdep.dll": DEP}, [],
-     NO_LIBRARY),
-    ("companion_imports_come_from_the_companions_own_folder",
-     {"C:\\work\\kvdep.dll": DEP, "C:\\onpath\\kvdep.dll": DEP, "C:\\pkg\\kvdep.dll": DEP},
-     ["c:\\pkg\\kvdep.dll"], False),
-]:
-    row(name, args="/L", mode="L", log=log,
-        files=dict(extra, **{"C:\\pkg\\kvprc7a.dll": File("needs_dep.dll")}),
+# The companion imports kvdep.dll, found in the current folder or on PATH, and in the last row
+# beside the companion too: it may come only from there.
+for name, folders in [("never_come_from_the_current_folder", ["work"]),
+                      ("never_come_from_a_path_folder", ["onpath"]),
+                      ("come_from_the_companions_own_folder", ["work", "onpath", "pkg"])]:
+    ran = ["c:\\pkg\\kvdep.dll"] if "pkg" in folders else []
+    row("companion_imports_" + name, args="/L", mode="L",
+        log=not ran and "LoadPrintProcessor FALSE \r\nsstop at  KvSplServiceControl FALSE \r\n"
+                        "sstart at  KvSplServiceControl FALSE \r\n",
+        files=dict({"C:\\%s\\kvdep.dll" % f: File("kvdep.dll") for f in folders},
+                   **{"C:\\pkg\\kvprc7a.dll": File("needs_dep.dll")}),
         setenv={"PATH": "C:\\onpath;C:\\windows\\system32;C:\\windows"},
         check=lambda r, ran=ran: r.expect("kvdep.dll ran from", ran, [
             c.split()[0].lower() for c in r.records if "kvdep.dll attach" in c]))
 
 FOLDER = Case("kvfolder.dll", None, ("v1_0_0_10.dll", 0), "kept", "SrcFiles")
 row("patch_a_folder_at_a_listed_name_is_a_failed_copy", args="/L", mode="L", cases=[FOLDER],
-    files={FOLDER.target() + "\\inside.txt": "x", "C:\\pkg\\kvprc7a.dll": File("standin.dll")},
+    files=dict(COMPANION, **{FOLDER.target() + "\\inside.txt": "x"}),
     log="MoveFileEx {0} at CopyLZFile FALSE \r\nCopyLZFile {0} at CopySplFile FALSE \r\n".format(
         FOLDER.target()),
     check=lambda r: r.check(r.pending == [] and os.path.isdir(r.unix(FOLDER.target())),
                             "restart operations %r, or no folder any more" % r.pending))
 
-VICTIM = "C:\\tolvbed\\victim.txt"
 
 
 def swap_log_for_link(r):

@@ -6,13 +6,9 @@
  * only a restart carries out), runs the set-up commands, sets the program's environment, runs
  * the program, records and answers each message box, records the pending renames and the exit
  * code in C:\tolvbed\result.txt (key=value, with \\, \n, \r and \xHH escaped), and sleeps until
- * wineserver -k ends the session, so that the bed looks at a live session. Its other modes are
- * set-up commands, each returning once its work runs in a child that lives on:
- *   hold PATH            holds PATH open without sharing, as a running program its module
- *   watch PATH           writes "<ms> <spooler state> <PATH exists>" to C:\tolvbed\watch.txt
- *                        at each change
- *   window CLASS TITLE   owns a top-level window of that class and title
- * and "service" is a service program (sc create's binPath) that runs until told to stop. */
+ * wineserver -k ends the session, so that the bed looks at a live session. Two set-up steps
+ * it does itself, for as long as the session lives: "hold PATH" holds PATH open without sharing,
+ * as a running program its module, and "window CLASS|TITLE" makes such a top-level window. */
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -42,18 +38,6 @@ static void out(const char *key, const char *fmt, ...) {
   fflush(out_file); /* a hung run still leaves a trace */
 }
 
-static int exists(const char *path) { return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES; }
-
-static DWORD spooler_state(void) {
-  SERVICE_STATUS status = {0, 0, 0, 0, 0, 0, 0};
-  SC_HANDLE manager = OpenSCManagerA(NULL, NULL, SC_MANAGER_CONNECT);
-  SC_HANDLE service = OpenServiceA(manager, "spooler", SERVICE_QUERY_STATUS);
-  QueryServiceStatus(service, &status);
-  CloseServiceHandle(service);
-  CloseServiceHandle(manager);
-  return status.dwCurrentState;
-}
-
 static int notepad(void) {
   char module[MAX_PATH], name[64], arg[4096], *q;
   const char *p = GetCommandLineA();
@@ -74,63 +58,6 @@ static int notepad(void) {
   out("arg", "%s", arg);
   out("existed", "%d", copied);
   return fclose(out_file);
-}
-
-static SERVICE_STATUS_HANDLE status_handle;
-static SERVICE_STATUS status = {
-    SERVICE_WIN32_OWN_PROCESS, SERVICE_RUNNING, SERVICE_ACCEPT_STOP, 0, 0, 0, 0};
-
-static DWORD WINAPI handler(DWORD control, DWORD type, LPVOID data, LPVOID context) {
-  (void)type, (void)data, (void)context;
-  if (control == SERVICE_CONTROL_STOP)
-    status.dwCurrentState = SERVICE_STOPPED, SetServiceStatus(status_handle, &status);
-  return NO_ERROR;
-}
-
-static void WINAPI service_main(DWORD argc, LPSTR *argv) {
-  (void)argc;
-  status_handle = RegisterServiceCtrlHandlerExA(argv[0], handler, NULL);
-  SetServiceStatus(status_handle, &status);
-  while (status.dwCurrentState != SERVICE_STOPPED)
-    Sleep(50);
-}
-
-/* What each set-up mode has done once its child runs. */
-static int ready(char **argv) {
-  return !strcmp(argv[1], "window") ? FindWindowA(argv[2], argv[3]) != NULL
-                                    : exists(!strcmp(argv[1], "hold") ? BED "held" : BED "watch");
-}
-
-static int child(char **argv) {
-  DWORD start = GetTickCount(), state, last = 0xFFFF;
-  int there, last_there = -1;
-  MSG msg;
-  WNDCLASSA wc;
-  if (!strcmp(argv[1], "hold")) {
-    CreateFileA(argv[2], GENERIC_READ, 0, NULL, OPEN_EXISTING, 0, NULL);
-    fclose(fopen(BED "held", "w"));
-  } else if (!strcmp(argv[1], "window")) {
-    memset(&wc, 0, sizeof wc);
-    wc.lpfnWndProc = DefWindowProcA;
-    wc.lpszClassName = argv[2];
-    RegisterClassA(&wc);
-    CreateWindowA(argv[2], argv[3], WS_OVERLAPPEDWINDOW, 0, 0, 9, 9, NULL, NULL, NULL, NULL);
-    while (GetMessageA(&msg, NULL, 0, 0) > 0)
-      DispatchMessageA(&msg);
-  } else {
-    for (;; Sleep(5)) {
-      state = spooler_state(), there = exists(argv[2]);
-      if (state != last || there != last_there) {
-        FILE *f = fopen(BED "watch.txt", "a");
-        fprintf(f, "%lu %lu %d\n", GetTickCount() - start, state, there);
-        fclose(f);
-        fclose(fopen(BED "watch", "w"));
-        last = state, last_there = there;
-      }
-    }
-  }
-  Sleep(INFINITE);
-  return 0;
 }
 
 static const char *planned(const char *key, int nth) {
@@ -187,15 +114,12 @@ static BOOL CALLBACK look_at(HWND child, LPARAM unused) {
   return TRUE;
 }
 
-/* Records the box first (a reboot could end this process), then answers it with the next word
- * of the planned answers, the last one repeating. */
+/* Records the box first (a reboot could end this process), then answers it as planned. */
 static void answer(HWND box, DWORD program) {
   char key[32], text[4096];
   const char *word = planned("answer", 0);
   DWORD pid = 0;
   int i;
-  for (i = 0; i < nboxes && strchr(word, ','); ++i)
-    word = strchr(word, ',') + 1;
   buttons[0] = 0, icon = 0;
   EnumChildWindows(box, look_at, 0);
   GetWindowThreadProcessId(box, &pid);
@@ -236,6 +160,21 @@ static DWORD run(const char *line, const char *dir, DWORD ms, int boxes) {
   return code;
 }
 
+/* A set-up step: one of its own, else a command line run to its end. */
+static DWORD set_up(char *step) {
+  WNDCLASSA wc = {0, DefWindowProcA, 0, 0, NULL, NULL, NULL, NULL, NULL, NULL};
+  char *title = strchr(step, '|');
+  if (!strncmp(step, "hold ", 5))
+    return CreateFileA(step + 5, GENERIC_READ, 0, NULL, OPEN_EXISTING, 0, NULL) ==
+           INVALID_HANDLE_VALUE;
+  if (!strncmp(step, "window ", 7) && title) {
+    *title++ = 0, wc.lpszClassName = step + 7;
+    RegisterClassA(&wc);
+    return !CreateWindowA(step + 7, title, WS_OVERLAPPEDWINDOW, 0, 0, 9, 9, NULL, NULL, NULL, NULL);
+  }
+  return run(step, NULL, 30000, 0);
+}
+
 static int session(void) {
   char key[32], *value;
   const char *item;
@@ -254,7 +193,7 @@ static int session(void) {
   out("marker", "%d",
       MoveFileExA(BED "restart.src", BED "restart.dst", MOVEFILE_DELAY_UNTIL_REBOOT));
   for (i = 0; (item = planned("pre", i)) != NULL; ++i)
-    wsprintfA(key, "pre%d", i), out(key, "%lu", run(item, NULL, 30000, 0));
+    wsprintfA(key, "pre%d", i), out(key, "%lu", set_up((char *)item));
   for (i = 0; (item = planned("setenv", i)) != NULL; ++i)
     if ((value = strchr(item, '=')) != NULL)
       *value = 0, SetEnvironmentVariableA(item, value + 1);
@@ -273,26 +212,10 @@ static int session(void) {
   return 0;
 }
 
-int main(int argc, char **argv) {
-  char module[MAX_PATH], line[2048];
-  STARTUPINFOA si = {sizeof si, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
-  PROCESS_INFORMATION pi;
-  SERVICE_TABLE_ENTRYA table[] = {{"standin", service_main}, {NULL, NULL}};
-  int i;
+int main(void) {
+  char module[MAX_PATH];
   GetModuleFileNameA(NULL, module, sizeof module);
   if (!lstrcmpiA(strrchr(module, '\\') + 1, "notepad.exe"))
     return notepad();
-  if (argc == 1)
-    return session();
-  if (!strcmp(argv[1], "service"))
-    return !StartServiceCtrlDispatcherA(table);
-  if (argc > 2 && !strcmp(argv[argc - 1], "child"))
-    return child(argv);
-  _snprintf(line, sizeof line - 1, "\"%s\" %s \"%s\" \"%s\" child", module, argv[1], argv[2],
-            argc > 3 ? argv[3] : "");
-  if (!CreateProcessA(NULL, line, NULL, NULL, FALSE, 0, NULL, NULL, &si, &pi))
-    return 1;
-  for (i = 0; i < 200 && !ready(argv); ++i)
-    Sleep(50);
-  return !ready(argv);
+  return session();
 }

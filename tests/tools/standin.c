@@ -1,18 +1,12 @@
-/* The one stand-in library of the tests, built in variants: as the driver's companion library
- * (kvprc7a.dll, kvprcm01.dll) and as a library planted where a careless program would load it
- * (version.dll, lz32.dll, kvdep.dll). Every attach, export call and detach appends a line
- *
- *   <its full path> <event> <watched>
- *
- * to the file TOLVANIX_STANDIN_LOG names, else C:\tolvbed\standin.txt. Events: attach
- * (LoadLibrary), attach-static (while a process starts), attach-refused, InstService,
- * UninstService, detach-free, detach-exit. <watched> is the first line of
- * C:\windows\system32\kvwatch.dll at that moment ("-" without one), so a record shows whether it
- * came before or after that file was replaced.
- *
- * Variants, defaults in brackets: ATTACH [1] the attach's answer; RESULT [1] what both exports
- * return; EXPORTS [2] both, 1 InstService only, 0 neither; NEEDS_DEP: imports KvDep from
- * kvdep.dll; DEP: exports KvDep. */
+/* The one stand-in library of the tests: the driver's companion library (kvprc7a.dll,
+ * kvprcm01.dll), or a library planted where a careless program would load it. Each attach,
+ * export call and detach appends "<its path> <event> <watched>" to the file TOLVANIX_STANDIN_LOG
+ * names, else C:\tolvbed\standin.txt: attach (LoadLibrary), attach-static (at a process's
+ * start), attach-refused, InstService, UninstService, detach-free, detach-exit; <watched> is the
+ * first line of system32\kvwatch.dll then ("-": none), which dates a call against the patch.
+ * Variants: ATTACH [1] the attach's answer; RESULT [1] the exports'; EXPORTS [2] both, 1
+ * InstService, 0 neither; NEEDS_DEP imports KvDep from kvdep.dll; DEP exports it. */
+#include <string.h>
 #include <windows.h>
 
 #ifndef ATTACH
@@ -29,14 +23,13 @@ static char self[MAX_PATH];
 
 static int record(const char *event) {
   char log[MAX_PATH], line[2 * MAX_PATH], watched[64] = "-";
-  DWORD got = 0, i;
+  DWORD got = 0;
   HANDLE f = CreateFileA("C:\\windows\\system32\\kvwatch.dll", GENERIC_READ, 7, NULL, OPEN_EXISTING,
                          0, NULL);
   if (f != INVALID_HANDLE_VALUE) {
     ReadFile(f, watched, sizeof watched - 1, &got, NULL);
-    for (i = 0; i < got && watched[i] != '\r' && watched[i] != '\n'; ++i) {
-    }
-    watched[i] = 0;
+    watched[got] = 0;
+    watched[strcspn(watched, "\r\n")] = 0;
     CloseHandle(f);
   }
   if (!GetEnvironmentVariableA("TOLVANIX_STANDIN_LOG", log, sizeof log))

@@ -1,6 +1,15 @@
 // tolvanix-check: each trap a package can hold.
 #include "testing.h"
 
+// Runs tolvanix-check on a command line: its exit code and what it wrote.
+static std::pair<int, std::string> Checked(const std::string &args) {
+  std::string out = NewFolder() + "\\out.txt";
+  Check.output = CreateFileA(out.c_str(), GENERIC_WRITE, 1, nullptr, CREATE_ALWAYS, 0, nullptr);
+  int code = RunCheck(args.c_str());
+  CloseHandle(Check.output);
+  return {code, ReadFileBytes(out)};
+}
+
 TEST(Check, EachTrapInACleanPackageGivesExactlyOneFindingOfItsLevel) {
   const std::string name240 = "1=" + std::string(240, 'n');
   // A line added to [PRINTPROC] 0=v1_0_0_10.dll (null: no tolvanix.ini), the finding's level and
@@ -15,10 +24,11 @@ TEST(Check, EachTrapInACleanPackageGivesExactlyOneFindingOfItsLevel) {
       {"01=x.dll", "warning", "leading zero"}, {"1=v8000_0_0_0.dll", "warning", "8000 or more"},
       {"1=absent.dll", "error", "missing from modules\\\\NT"}, {"1=*.dll", "error", "wildcard"},
       {"1=binary_differs.dll", "warning", "disagrees"}, {"1=..\\x.dll", "error", "not a bare file"},
-      {"", "error", "lacks UninstService", "inst_only.dll"}};
+      {"", "error", "lacks UninstService", "inst_only.dll"},
+      {"!", "warning", "no list names a file"}}; // "!": a tolvanix.ini without lists
   // clang-format on
   for (const auto &t : traps) {
-    std::string dir = NewFolder() + "\\", out = dir + "out.txt";
+    std::string dir = NewFolder() + "\\";
     for (const char *folder : {"modules", "modules\\NT", "modules\\2K"})
       CreateDirectoryA((dir + folder).c_str(), nullptr);
     // The trap's payload for NT 4.0 (none for absent.dll), a good one for 2000 and later.
@@ -31,16 +41,31 @@ TEST(Check, EachTrapInACleanPackageGivesExactlyOneFindingOfItsLevel) {
     CopyFileA((g_testfiles + t.companion).c_str(), (dir + "kvprc7a.dll").c_str(), FALSE);
     if (t.line)
       WriteFileBytes(dir + "tolvanix.ini",
-                     "[PRINTPROC]\r\n0=v1_0_0_10.dll\r\n" + std::string(t.line));
-    Check.output = CreateFileA(out.c_str(), GENERIC_WRITE, 1, nullptr, CREATE_ALWAYS, 0, nullptr);
-    int code = RunCheck(("package \"" + dir + "\" --json").c_str());
-    CloseHandle(Check.output);
-    std::string records = ReadFileBytes(out);
+                     *t.line == '!' ? "[tolvanix]\r\n"
+                                    : "[PRINTPROC]\r\n0=v1_0_0_10.dll\r\n" + std::string(t.line));
+    auto [code, records] = Checked("package \"" + dir + "\" --json");
     size_t at = records.find("\"finding\""); // and no second one
     EXPECT_TRUE(at != std::string::npos && at == records.rfind("\"finding\"") &&
                 records.find("\"level\":\"" + std::string(t.level)) != std::string::npos &&
                 records.find(t.words) != std::string::npos && code == (*t.level == 'e' ? 2 : 1))
         << t.words << ": exit " << code << "\n"
         << records;
+  }
+}
+
+// JSON strings carry Unicode code points of the ANSI text and are refused rather than cut; help
+// on its four spellings exits 0, bad usage 2, both with the usage line.
+TEST(Check, JsonQuotesWholeOrNotAtAllAndTheCommandLineGetsHelpOrUsage) {
+  char buf[40];
+  EXPECT_EQ(JsonQuote(buf, sizeof buf, "C:\\pkg \"a\"\t\x01\xE9\x80"), 39);
+  EXPECT_STREQ(buf, "\"C:\\\\pkg \\\"a\\\"\\u0009\\u0001\\u00e9\\u20ac\"");
+  EXPECT_EQ(JsonQuote(buf, 8, "abcdef") + JsonQuote(buf + 8, 9, "abcdef"), -1 + 8);
+  EXPECT_STREQ(buf, "");
+  for (std::string args : {"--help0", "-h0", "/?0", "help0", "2", "bogus2", "package a b2",
+                           "--xml package2", "package /FOW2", "plan /OS=952"}) {
+    auto [code, said] = Checked(args.substr(0, args.size() - 1)); // the last digit: the exit code
+    EXPECT_TRUE(code == args.back() - '0' && said.find("usage: tolvanix-check") != said.npos &&
+                (code || said.find("exit code") != said.npos))
+        << args << ": " << said;
   }
 }

@@ -1,5 +1,6 @@
 // The gate's reading of a FileVersion, and the compressed copy where only the seam breaks it.
 #include <algorithm>
+#include <vector>
 
 #include "testing.h"
 
@@ -70,4 +71,59 @@ TEST(Copy, AFailedCopyKeepsTheInstalledFileAndARefusedMoveIsAFailureOnlyWhenNoth
         << r.source << " " << r.failure;
   }
   ForceOverwrite = 0;
+}
+
+// Each key is read only after the last one was handled, and no file is read from a folder
+// guessed from a cut program name.
+static std::string g_walked, g_ini;
+TEST(Config, KeysAreReadInTurnAndACutProgramNameReadsNothing) {
+  std::string dir = NewFolder();
+  WriteFileBytes(g_ini = dir + "\\tolvanix.ini",
+                 "[tolvanix]\r\nManufacturer=Acme\r\n[SrcFiles]\r\n0=a\r\n");
+  SEAM(GetModuleFileNameA, FakeModuleName);
+  g_program = dir + "\\setup.exe";
+  ForEachListedName(
+      "SrcFiles", 200,
+      [](const char *name, void *) {
+        std::string key = std::to_string((g_walked += name).size());
+        WritePrivateProfileStringA("SrcFiles", key.c_str(), key < "3" ? "b" : "", g_ini.c_str());
+      },
+      nullptr);
+  EXPECT_EQ(g_walked, "abb");
+  char buf[300];
+  // Cut at 259 characters inside the folder after dir's, the name would make dir the program's.
+  g_program = dir + "\\" + std::string(259 - dir.size(), 'x') + "\\setup.exe";
+  EXPECT_STREQ(ReadPatchConfigValue("tolvanix", "Manufacturer", "none", buf, 300), "none");
+}
+
+// The companion's binding beyond what a run sends it: nothing bound before the load or after the
+// unload, other requests back on XP only, no library for an unknown folder or a path too long.
+static char g_xp;
+TEST(Companion, NothingIsCalledOutsideTheLoadAndOtherRequestsComeBackOnXpOnly) {
+  std::string dir = NewFolder(), log = dir + "\\calls.txt", seen;
+  SetEnvironmentVariableA("TOLVANIX_STANDIN_LOG", log.c_str());
+  CopyFileA((g_testfiles + "standin.dll").c_str(), (dir + "\\kvprc7a.dll").c_str(), FALSE);
+  SEAM(GetModuleFileNameA, FakeModuleName);
+  SEAM(GetVersionExA, [](LPOSVERSIONINFOA v) WINAPI -> BOOL {
+    return v->dwPlatformId = 2, v->dwMajorVersion = 5, v->dwMinorVersion = g_xp, TRUE;
+  });
+  Log errors;
+  auto n = [](int value) { return std::to_string(value); };
+  g_program = "", g_xp = 1;
+  seen += n(KvSplServiceControl(kStopRequest)); // operands of + come in no fixed order
+  seen += n(LoadPrintProcessor()) + "|";
+  g_program = dir + "\\t.exe";
+  seen += n(LoadPrintProcessor());
+  seen += n(KvSplServiceControl(2));
+  g_xp = 0, seen += n(KvSplServiceControl(2)) + "|", g_xp = 1;
+  UnloadPrintProcessor();
+  g_program = "C:\\" + std::string(247, 'd') + "\\t.exe"; // \kvprcm01.dll does not fit
+  seen += n(KvSplServiceControl(kStartRequest));
+  seen += n(LoadPrintProcessor());
+  UnloadPrintProcessor();
+  SetEnvironmentVariableA("TOLVANIX_STANDIN_LOG", nullptr);
+  EXPECT_EQ(seen + "|" + errors.Text(), "00|120|00|not XP  KvSplServiceControl FALSE \r\n"
+                                        "LoadPrintProcessor FALSE \r\n");
+  EXPECT_EQ(ReadFileBytes(log),
+            dir + "\\kvprc7a.dll attach -\r\n" + dir + "\\kvprc7a.dll detach-free -\r\n");
 }

@@ -27,7 +27,8 @@ TEST(Run, TheModeIsTheFirstSwitchLetterElseTheFileNamesAndWindows98RunsNone) {
       {"Diag.exe", "/", 'D'}, {"Verinfo.exe", "x /", 'V'}, {"Diag.exe", "/ D", 'P'},
       {"Diag.exe", "/OS=NT /D", 'P'}, {"setup.exe", "/d /OS=2000 /OS=NT", 'D'},
       {"Diag.exe", "/os=2000", 'P'}, {"Diag.exe", "/FOW", 'P'}, {"Diag.exe", "/\xC4", 'P'},
-      {"setup.exe", "/V /QUIET", '-', 'x', "", 0}, {"setup.exe", "/QUIET", '-', 'x', "", 3010}};
+      {"setup.exe", "/V /QUIET", '-', 'x', "", 0}, {"setup.exe", "/QUIET", '-', 'x', "", 3010},
+      {"setup.exe", "/U /QUIET", '-', 'x', "", 3010}, {"setup.exe", "/D /QUIET", '-', 'x', "", 0}};
   // clang-format on
   SEAM(GetModuleFileNameA, FakeModuleName);
   SEAM(GetVersionExA, FakeVersion);
@@ -77,4 +78,51 @@ TEST(Run, TheProgramsFolderEndsAtItsNamesLastBackslashAndIsUnknownForACutName) {
     g_program = r[0];
     EXPECT_EQ(std::to_string(GetProgramDirectory(folder)) + folder, r[1]) << r[0];
   }
+}
+
+// Each row: whether the token opens, the lookup works, the adjustment leaves an error; then the
+// calls seen. Without a token the reboot is still asked for; without the privilege it is not.
+static std::string g_calls;
+static char g_ok[4];
+static BOOL WINAPI Call(const std::string &what, char ok) {
+  return g_calls += what + " ", ok == '1';
+}
+TEST(Run, TheRestartTakesTheShutdownPrivilegeFirstAndWithoutItDoesNotReboot) {
+  SEAM(OpenProcessToken, [](HANDLE, DWORD access, PHANDLE token) WINAPI -> BOOL {
+    return *token = nullptr, Call("open" + std::to_string(access), g_ok[0]);
+  });
+  SEAM(LookupPrivilegeValueA, [](LPCSTR at, LPCSTR name, PLUID id) WINAPI -> BOOL {
+    return id->LowPart = 19, Call(std::string(at ? "?" : "") + name, g_ok[1]);
+  });
+  SEAM(AdjustTokenPrivileges,
+       [](HANDLE, BOOL all, PTOKEN_PRIVILEGES p, DWORD, PTOKEN_PRIVILEGES, PDWORD) WINAPI -> BOOL {
+         SetLastError(g_ok[2] == '1' ? ERROR_NOT_ALL_ASSIGNED : 0);
+         return Call("adjust" +
+                         std::to_string(all + p->PrivilegeCount + p->Privileges[0].Luid.LowPart +
+                                        p->Privileges[0].Attributes),
+                     '1');
+       });
+  SEAM(ExitWindowsEx,
+       [](UINT how, DWORD x) WINAPI { return Call("reboot" + std::to_string(how + x), '1'); });
+  for (const char *row :
+       {"110open40 SeShutdownPrivilege adjust22 reboot2 ", "0xxopen40 reboot2 ",
+        "100open40 SeShutdownPrivilege ", "111open40 SeShutdownPrivilege adjust22 "}) {
+    lstrcpynA(g_ok, row, 4), g_calls = "", RestartComputer();
+    EXPECT_EQ(g_calls, row + 3) << row;
+  }
+}
+
+// A text that does not fit is refused (the buffer then empty) or, to be shown, clipped; nothing
+// is written past the capacity given.
+TEST(Run, BoundedTextRefusesWhatDoesNotFitAndWritesNothingPastTheBuffer) {
+  char b[8];
+  auto seen = [&](int result) { return std::to_string(result) + b + "|" + std::string(b + 5, 3); };
+  auto fresh = [&](const char *text) { return memcpy(b, "xxxxx###", 8), lstrcpyA(b, text); };
+  // Each: the result, the text, and the bytes past the capacity of 5.
+  EXPECT_EQ(seen(FormatText(fresh(""), 5, "%s", "abcd")), "4abcd|###");
+  EXPECT_EQ(seen(FormatText(fresh(""), 5, "abcde")), "-1|###");
+  EXPECT_EQ(seen(FormatDisplayText(fresh(""), 5, "abcdef")), "4abcd|###");
+  EXPECT_EQ(seen(CopyText(fresh(""), 5, "abcde")), "0|###");
+  EXPECT_EQ(seen(AppendPath(fresh("ab"), 5, "cd")), "0ab|###");
+  EXPECT_EQ(seen(AppendPath(fresh("a"), 5, "cd")), "1a\\cd|###");
 }

@@ -8,6 +8,7 @@
 #include "app/app.h"
 #include "check/check.h"
 #include "platform/platform.h"
+#include "platform/text.h"
 #include "report/report.h"
 #include "service/service.h"
 
