@@ -93,7 +93,8 @@ def before_state(target):
     entry = FILES.get(target)
     if entry is None:
         return "absent"
-    size = os.path.getsize(os.path.join(BUILD, "testfiles", entry[0].name))
+    payload, when = entry
+    size = os.path.getsize(os.path.join(BUILD, "testfiles", payload.name))
     return "%d bytes, %s" % (size, time.strftime("%Y-%m-%d", time.gmtime(when)))
 
 
