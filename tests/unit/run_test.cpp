@@ -15,7 +15,7 @@ static BOOL WINAPI FakeVersion(LPOSVERSIONINFOA v) {
 
 // The box is answered Cancel, Notepad never starts, and the patch run finds nothing to do.
 TEST(Run, TheModeIsTheFirstSwitchLetterElseTheFileNamesAndWindows98RunsNone) {
-  // Program, arguments, the mode seen ('-' none), Windows, [tolvanix] line (null: no ini), exit.
+  // Program, arguments, the mode, Windows, [tolvanix] line (null: no ini), exit; /QUIET: no box.
   // clang-format off
   struct Row { const char *file, *args; char mode, os = 'x'; const char *ini = "Manufacturer=Acme";
                int exit = 0; } rows[] = {
@@ -27,8 +27,8 @@ TEST(Run, TheModeIsTheFirstSwitchLetterElseTheFileNamesAndWindows98RunsNone) {
       {"Diag.exe", "/", 'D'}, {"Verinfo.exe", "x /", 'V'}, {"Diag.exe", "/ D", 'P'},
       {"Diag.exe", "/OS=NT /D", 'P'}, {"setup.exe", "/d /OS=2000 /OS=NT", 'D'},
       {"Diag.exe", "/os=2000", 'P'}, {"Diag.exe", "/FOW", 'P'}, {"Diag.exe", "/\xC4", 'P'},
-      {"setup.exe", "/V /QUIET", '-', 'x', "", 0}, {"setup.exe", "/QUIET", '-', 'x', "", 3010},
-      {"setup.exe", "/U /QUIET", '-', 'x', "", 3010}, {"setup.exe", "/D /QUIET", '-', 'x', "", 0}};
+      {"setup.exe", "/V /QUIET", 'V', 'x', "", 0}, {"setup.exe", "/QUIET", 'P', 'x', "", 3010},
+      {"setup.exe", "/U /QUIET", 'U', 'x', "", 3010}, {"setup.exe", "/D /QUIET", 'D', 'x', "", 0}};
   // clang-format on
   SEAM(GetModuleFileNameA, FakeModuleName);
   SEAM(GetVersionExA, FakeVersion);
@@ -45,8 +45,9 @@ TEST(Run, TheModeIsTheFirstSwitchLetterElseTheFileNamesAndWindows98RunsNone) {
                      "[tolvanix]\r\n" + std::string(r.ini ? r.ini : ""));
       g_program = g_scratch + (r.ini ? "\\" : "\\none\\") + r.file, g_seen = "", g_windows = os;
       QuietRun = ForceOverwrite = ReplaceFailures = 0;
+      DeleteFileA((g_temp + "tolvanix.log").c_str());
       g_seen += std::to_string(RunTolvanix(GetModuleHandleA(nullptr), r.args));
-      char mode = os == '9' ? '-' : r.mode, text[300];
+      char mode = os == '9' || strstr(r.args, "/QUIET") ? '-' : r.mode, text[300];
       int id = mode == 'V' ? 1 : mode == 'U' ? 4 : mode == 'P' || mode == 'L' ? 3 : 0;
       std::string maker = r.ini && *r.ini ? r.ini + 13 : "Kestova", want; // after "Manufacturer="
       if (LoadStringA(GetModuleHandleA(nullptr), id, text, sizeof text))
@@ -54,6 +55,7 @@ TEST(Run, TheModeIsTheFirstSwitchLetterElseTheFileNamesAndWindows98RunsNone) {
       EXPECT_EQ(g_seen, (mode == 'L' || mode == 'D' ? "+notepad" : "") + want +
                             std::to_string(os == '9' ? 0 : r.exit))
           << r.file << " " << r.args << " on " << os;
+      EXPECT_EQ(ReadFileBytes(g_temp + "tolvanix.log") != "", os != '9' && r.mode == 'D') << r.args;
     }
 }
 
