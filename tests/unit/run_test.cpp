@@ -13,7 +13,8 @@ static BOOL WINAPI FakeVersion(LPOSVERSIONINFOA v) {
           v->dwMinorVersion = kVersions[at][2], true);
 }
 
-// The box is answered Cancel, Notepad never starts, and the patch run finds nothing to do.
+// The box is answered Cancel, Notepad never starts, and the patch run finds nothing to do. Seen
+// in order: the service manager asked (#), the waits (~ms), Notepad, the box, the exit code.
 TEST(Run, TheModeIsTheFirstSwitchLetterElseTheFileNamesAndWindows98RunsNone) {
   // Program, arguments, the mode, Windows, [tolvanix] line (null: no ini), exit; /QUIET: no box.
   // clang-format off
@@ -37,8 +38,9 @@ TEST(Run, TheModeIsTheFirstSwitchLetterElseTheFileNamesAndWindows98RunsNone) {
   SEAM(CreateProcessA,
        [](LPCSTR, LPSTR, LPSECURITY_ATTRIBUTES, LPSECURITY_ATTRIBUTES, BOOL, DWORD, LPVOID, LPCSTR,
           LPSTARTUPINFOA, LPPROCESS_INFORMATION) WINAPI { return g_seen += "+notepad", FALSE; });
-  SEAM(Sleep, [](DWORD) WINAPI {});
-  SEAM(OpenSCManagerA, [](LPCSTR, LPCSTR, DWORD) WINAPI -> SC_HANDLE { return nullptr; });
+  SEAM(Sleep, [](DWORD ms) WINAPI { g_seen += "~" + std::to_string(ms); });
+  SEAM(OpenSCManagerA,
+       [](LPCSTR, LPCSTR, DWORD) WINAPI -> SC_HANDLE { return g_seen += "#", nullptr; });
   for (const Row &r : rows)
     for (char os : {r.os, '9'}) {
       WriteFileBytes(g_scratch + "\\tolvanix.ini",
@@ -52,8 +54,14 @@ TEST(Run, TheModeIsTheFirstSwitchLetterElseTheFileNamesAndWindows98RunsNone) {
       std::string maker = r.ini && *r.ini ? r.ini + 13 : "Kestova", want; // after "Manufacturer="
       if (LoadStringA(GetModuleHandleA(nullptr), id, text, sizeof text))
         want = text + ("|" + maker) + " PrintProcessor patch";
-      EXPECT_EQ(g_seen, (mode == 'L' || mode == 'D' ? "+notepad" : "") + want +
-                            std::to_string(os == '9' ? 0 : r.exit))
+      // The spooler is told to stop, then to start once the print processors are in place.
+      char run = os == '9' ? '-' : r.mode;
+      std::string before = run == 'P' || run == 'L' ? "#~1500~1000#" : run == 'D' ? "#" : "";
+      EXPECT_EQ(g_seen, before +
+                            (mode == 'L'   ? "+notepad~2000"
+                             : mode == 'D' ? "+notepad"
+                                           : "") +
+                            want + std::to_string(os == '9' ? 0 : r.exit))
           << r.file << " " << r.args << " on " << os;
       EXPECT_EQ(ReadFileBytes(g_temp + "tolvanix.log") != "", os != '9' && r.mode == 'D') << r.args;
     }
