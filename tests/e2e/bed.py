@@ -3,9 +3,8 @@
   python3 tests/e2e/bed.py --list | [--build DIR] [--keep] NAME... | --all
 A scenario is a row(name, ...) of data in the other files here: a copy of the template prefix,
 the package in C:\\pkg, and tests/tools/bedhelper.c as Notepad and as the session's first
-process, which runs the program from C:\\work and answers its boxes. OK in a box restarts as
-Wine does it: wineboot carries out the pending renames at once, the helper's marker among
-them; after_restart() starts a new session, which is a restart too."""
+process, which runs the program from C:\\work and answers its boxes. OK in a box restarts:
+wineboot carries out the pending renames, the helper's marker among them."""
 import collections
 import os
 import pwd
@@ -37,10 +36,9 @@ VICTIM = "C:\\tolvbed\\victim.txt"  # what a planted link leads to
 
 
 class Case:
-    """A listed file: name, installed and package payloads ((testfile, time) or None) and the
-    outcome: copied (it holds the package file, expanded), version or time (refused with that
-    line), lzfail (its expansion failed), nosource (/FOW, no package file), kept (no line, as it
-    was: absent, past a gap or a limit, or waiting for the restart). source: SRC's name."""
+    """A listed file: name, installed and package payloads ((testfile, time) or None), outcome:
+    copied (holds the package file, expanded), version or time (refused with that line), lzfail
+    (expansion failed), nosource (/FOW, no package file), kept (no line, as it was)."""
 
     def __init__(self, name, installed, package, outcome, section="PRINTPROC", source=None):
         self.name, self.installed, self.package = name, *(
@@ -263,7 +261,7 @@ class Run:
             self.expect("the box's text", BOX_TEXTS[mode], self.boxes[0]["text"])
         self.expect("a restart asked for (OK in the box)", sc["answer"] == "ok" and bool(
             self.boxes), self.restarted)
-        if mode in ("P", "U", "V"):
+        if mode in ("P", "U", "V", None):
             self.expect("Notepad starts", [], self.notepads)
         if sc["calls"] is not None:
             self.expect("the stand-in library's records", sc["calls"], self.calls)

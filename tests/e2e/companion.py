@@ -24,8 +24,6 @@ ORDERED = (("UninstService", "old"), ("InstService", "new"))
 for name, windows, mode, a7, m01, calls, log in [
     ("companion_xp_stops_before_and_starts_after_system_files", "winxp", "L", "standin", None,
      life("kvprc7a.dll", *ORDERED), False),
-    ("companion_missing_logs_load_then_stop_and_start", "win7", "L", None, None, [],
-     "LoadPrintProcessor FALSE \r\n" + STOP + START),
     ("companion_kvprc7a_without_exports_still_wins", "win7", "L", "no_exports", "standin",
      life("kvprc7a.dll"), STOP + START),
     ("companion_kvprcm01_used_when_kvprc7a_fails_to_load", "win7", "L", "refuses", "standin",

@@ -7,10 +7,9 @@ import re
 
 from bed import VICTIM, row, Case, File, TEMP, SYS, COMPANION
 
-# version.dll and lz32.dll (eligible through WINEDLLOVERRIDES, as Windows loads them from the
-# program's folder) and notepad.exe record themselves when they run. Wine's own user32 imports
-# version.dll, so the planted one attaches to every program there while it starts ("static");
-# any other record, or Notepad from elsewhere than the system folder, is a plant that ran.
+# version.dll and lz32.dll (loadable through WINEDLLOVERRIDES, as Windows would) and notepad.exe
+# record themselves when they run. Wine's user32 imports version.dll, so the planted one attaches
+# to every program at its start ("static"); any other record, or another Notepad, ran a plant.
 PLANTS = {"%s\\%s" % (folder, name): File(kind) for folder in ("C:\\pkg", "C:\\work")
           for name, kind in (("version.dll", "standin.dll"), ("lz32.dll", "standin.dll"),
                              ("notepad.exe", "bedhelper.exe"))}
@@ -30,10 +29,9 @@ NEWER = [Case("tmpless_pp.dll", ("v1_0_0_9.dll", 0), ("v1_0_0_10.dll_", 0), "cop
 row("patch_installs_newer_files_when_the_temp_folder_cannot_be_written", mode="P", cases=NEWER,
     setenv={"TEMP": "C:\\missing", "TMP": "C:\\missing"})
 
-# The companion imports kvdep.dll, found in the current folder or on PATH, and in the last row
+# The companion imports kvdep.dll, found in the current folder and on PATH, and in the last row
 # beside the companion too: it may come only from there.
-for name, folders in [("never_come_from_the_current_folder", ["work"]),
-                      ("never_come_from_a_path_folder", ["onpath"]),
+for name, folders in [("never_come_from_the_current_folder_or_path", ["work", "onpath"]),
                       ("come_from_the_companions_own_folder", ["work", "onpath", "pkg"])]:
     ran = ["c:\\pkg\\kvdep.dll"] if "pkg" in folders else []
     row("companion_imports_" + name, args="/L", mode="L",

@@ -215,7 +215,5 @@ static int session(void) {
 int main(void) {
   char module[MAX_PATH];
   GetModuleFileNameA(NULL, module, sizeof module);
-  if (!lstrcmpiA(strrchr(module, '\\') + 1, "notepad.exe"))
-    return notepad();
-  return session();
+  return lstrcmpiA(strrchr(module, '\\') + 1, "notepad.exe") ? session() : notepad();
 }

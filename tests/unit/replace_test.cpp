@@ -98,11 +98,19 @@ TEST(Config, KeysAreReadInTurnAndACutProgramNameReadsNothing) {
 
 // The companion's binding beyond what a run sends it: nothing bound before the load or after the
 // unload, other requests back on XP only, no library for an unknown folder or a path too long.
+// Where SetDefaultDllDirectories is missing (before Windows 8) kvprc7a.dll's import, on PATH
+// only, is not found, so kvprcm01.dll is taken; PATH is put back after the load.
 static char g_xp;
 TEST(Companion, NothingIsCalledOutsideTheLoadAndOtherRequestsComeBackOnXpOnly) {
-  std::string dir = NewFolder(), log = dir + "\\calls.txt", seen;
+  std::string dir = NewFolder(), log = dir + "\\calls.txt", seen, onPath = NewFolder();
   SetEnvironmentVariableA("TOLVANIX_STANDIN_LOG", log.c_str());
-  CopyFileA((g_testfiles + "standin.dll").c_str(), (dir + "\\kvprc7a.dll").c_str(), FALSE);
+  for (auto [from, to] : {std::pair(std::string("needs_dep.dll"), dir + "\\kvprc7a.dll"),
+                          {"standin.dll", dir + "\\kvprcm01.dll"},
+                          {"kvdep.dll", onPath + "\\kvdep.dll"}})
+    CopyFileA((g_testfiles + from).c_str(), to.c_str(), FALSE);
+  SetEnvironmentVariableA("PATH", onPath.c_str());
+  SEAM(SetDefaultDllDirectories, [](DWORD) WINAPI -> BOOL { return FALSE; });
+  RestrictLibrarySearch();
   SEAM(GetModuleFileNameA, FakeModuleName);
   SEAM(GetVersionExA, [](LPOSVERSIONINFOA v) WINAPI -> BOOL {
     return v->dwPlatformId = 2, v->dwMajorVersion = 5, v->dwMinorVersion = g_xp, TRUE;
@@ -125,5 +133,7 @@ TEST(Companion, NothingIsCalledOutsideTheLoadAndOtherRequestsComeBackOnXpOnly) {
   EXPECT_EQ(seen + "|" + errors.Text(), "00|120|00|not XP  KvSplServiceControl FALSE \r\n"
                                         "LoadPrintProcessor FALSE \r\n");
   EXPECT_EQ(ReadFileBytes(log),
-            dir + "\\kvprc7a.dll attach -\r\n" + dir + "\\kvprc7a.dll detach-free -\r\n");
+            dir + "\\kvprcm01.dll attach -\r\n" + dir + "\\kvprcm01.dll detach-free -\r\n");
+  char path[MAX_PATH];
+  EXPECT_EQ(std::string(path, GetEnvironmentVariableA("PATH", path, MAX_PATH)), onPath);
 }
