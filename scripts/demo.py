@@ -16,7 +16,7 @@ import time
 REPO = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(REPO, "tests", "e2e"))
 import bed  # noqa: E402
-from bed import Built, Helper, Scenario  # noqa: E402
+from bed import File  # noqa: E402
 
 BUILD = os.path.join(REPO, "build", "windows")
 SYS = "C:\\windows\\system32\\"
@@ -42,22 +42,20 @@ SRC=kvhl05c.exe\r
 1=kvsrv05c.ksi\r
 """
 
-P = "payloads/"
 FILES = {
-    CHECK: Built("tolvanix-check.exe"),
-    "C:\\pkg\\kvprc7a.dll": Helper("kvprc7a.dll"),
-    "C:\\tolvbed\\holdfile.exe": Helper("holdfile.exe"),
+    CHECK: File("../tolvanix-check.exe"),
+    "C:\\pkg\\kvprc7a.dll": File("standin.dll"),
     # The package: one file compressed, the others plain.
-    "C:\\pkg\\modules\\2K\\kvpp7x.dll": Built(P + "v1_0_0_10.dll_"),
-    "C:\\pkg\\modules\\2K\\kvppnew.dll": Built(P + "v1_0_0_0.dll"),
-    "C:\\pkg\\modules\\2K\\kvhl05c.exe": Built(P + "helper.exe"),
-    "C:\\pkg\\modules\\2K\\kvqrt7xb.dll": Built(P + "v1_0_0_9.dll"),
-    "C:\\pkg\\modules\\2K\\kvsrv05c.ksi": (Built(P + "plain_b.dll"), NOW - 1 * DAY),
+    "C:\\pkg\\modules\\2K\\kvpp7x.dll": File("v1_0_0_10.dll_"),
+    "C:\\pkg\\modules\\2K\\kvppnew.dll": File("v1_0_0_0.dll"),
+    "C:\\pkg\\modules\\2K\\kvhl05c.exe": File("helper.exe"),
+    "C:\\pkg\\modules\\2K\\kvqrt7xb.dll": File("v1_0_0_9.dll"),
+    "C:\\pkg\\modules\\2K\\kvsrv05c.ksi": (File("plain_b.dll"), NOW - 1 * DAY),
     # The older driver on the machine.
-    PRTPROCS + "kvpp7x.dll": (Built(P + "v1_0_0_9.dll"), NOW - 300 * DAY),
-    SYS + "kvhl05c.exe": (Built(P + "helper_old.exe"), NOW - 300 * DAY),
-    SYS + "kvqrt7xb.dll": (Built(P + "v1_0_0_10.dll"), NOW - 300 * DAY),
-    SYS + "kvsrv05c.ksi": (Built(P + "plain_a.dll"), NOW - 300 * DAY),
+    PRTPROCS + "kvpp7x.dll": (File("v1_0_0_9.dll"), NOW - 300 * DAY),
+    SYS + "kvhl05c.exe": (File("helper_old.exe"), NOW - 300 * DAY),
+    SYS + "kvqrt7xb.dll": (File("v1_0_0_10.dll"), NOW - 300 * DAY),
+    SYS + "kvsrv05c.ksi": (File("plain_a.dll"), NOW - 300 * DAY),
 }
 # The same files for Windows NT 4.0.
 for _name in ("kvpp7x.dll", "kvppnew.dll", "kvhl05c.exe", "kvqrt7xb.dll", "kvsrv05c.ksi"):
@@ -66,8 +64,7 @@ TARGETS = [PRTPROCS + "kvpp7x.dll", PRTPROCS + "kvppnew.dll", SYS + "kvhl05c.exe
            SYS + "kvhl05d.exe", SYS + "kvqrt7xb.dll", SYS + "kvsrv05c.ksi"]
 PRE = [
     # The driver's helper program is running: its file cannot be replaced until the restart.
-    "cmd.exe /c start C:\\tolvbed\\holdfile.exe " + SYS + "kvhl05c.exe",
-    "C:\\tolvbed\\holdfile.exe --wait",
+    "hold " + SYS + "kvhl05c.exe",
     "cmd.exe /c %s package C:\\pkg > C:\\tolvbed\\package.txt" % CHECK,
     "cmd.exe /c %s plan C:\\pkg --json > C:\\tolvbed\\plan.json" % CHECK,
 ]
@@ -86,7 +83,7 @@ def records(text):
 
 
 def file_state(r, path):
-    if not r.exists(path):
+    if r.file(path) is None:
         return "absent"
     st = os.stat(r.unix(path))
     return "%d bytes, %s" % (st.st_size, time.strftime("%Y-%m-%d", time.gmtime(st.st_mtime)))
@@ -96,8 +93,8 @@ def before_state(target):
     entry = FILES.get(target)
     if entry is None:
         return "absent"
-    built, when = entry
-    size = os.path.getsize(os.path.join(BUILD, *built.name.split("/")))
+    payload, when = entry
+    size = os.path.getsize(os.path.join(BUILD, "testfiles", payload.name))
     return "%d bytes, %s" % (size, time.strftime("%Y-%m-%d", time.gmtime(when)))
 
 
@@ -105,7 +102,7 @@ def before_bytes(target):
     entry = FILES.get(target)
     if entry is None:
         return None
-    with open(os.path.join(BUILD, *entry[0].name.split("/")), "rb") as f:
+    with open(os.path.join(BUILD, "testfiles", entry[0].name), "rb") as f:
         return f.read()
 
 
@@ -162,11 +159,11 @@ def show(r, started):
           " the installed version of a file held open reads as none, for the patcher too)")
     heading("The closing box")
     for box in r.boxes:
-        print("caption %r, text %r, answered %s" % (box.caption, box.text, box.answer))
+        print("caption %r, text %r, answered Cancel" % (box["caption"], box["text"]))
     heading("The error log of the L mode, as Notepad was given it")
     for note in r.notepads:
-        print("Notepad command line: %r" % note.cmdline)
-        print((note.content or b"(no log: nothing failed)").decode("latin-1").rstrip())
+        print("Notepad command line: %r" % note["cmdline"])
+        print((note["content"] or b"(no log: nothing failed)").decode("latin-1").rstrip())
     heading("Operations waiting for the restart (file -> its new name)")
     for source, target in r.pending:
         print("%s -> %s" % (source, target or "(delete)"))
@@ -181,7 +178,7 @@ def show(r, started):
     code, out = r.run_console("C:\\pkg\\tolvanix.exe /D")
     report = bed.TEMP + "\\tolvanix.log"
     for _ in range(100):
-        if r.exists(report):
+        if r.file(report) is not None:
             break
         time.sleep(0.1)
     heading("tolvanix.exe /D: the diagnostic report (%s)" % report)
@@ -192,26 +189,24 @@ def show(r, started):
 
 
 def main():
-    sc = Scenario("demo", None, windows="win7", args="/L", ini=INI, files=FILES, pre=PRE,
-                  answer="cancel", timeout=60)
-    work = os.path.join(bed.tolv_work(), "demo")
+    sc = dict(bed.DEFAULTS, name="demo", args="/L", ini=INI, files=FILES, pre=PRE, timeout=60)
+    work = os.path.join(bed.shell('echo "$TOLV_WORK"').strip(), "demo")
     progress("Making the sample machine: a Wine prefix (the first time about 20 s), the "
              "package in C:\\pkg, an older driver installed...")
-    bed.shell_env("tolv_ensure_template")
+    bed.shell("tolv_ensure_template")
     if os.path.exists(work):
         shutil.rmtree(work)
-    r = bed.Run(sc, os.path.join(BUILD, "tolvanix.exe"),
-                os.path.join(BUILD, "tests", "e2e", "helpers"), work)
+    r = bed.Run(sc, BUILD, work)
     started = time.monotonic()
     try:
         progress("Running tolvanix-check package and plan, then tolvanix.exe /L...")
         r.execute()
-        if not r.done:
+        if r.fields.get("done") != "1":
             print(r.describe())
             return 1
         show(r, started)
     finally:
-        r.wineserver_kill()
+        r.end_session()
         shutil.rmtree(work, ignore_errors=True)
     return 0
 

@@ -1,113 +1,71 @@
-// tolvanix-check: JSON quoting, usage, and the package traps the end-to-end packages leave out.
-#include <string>
-#include <vector>
-
-#include "check/check.h"
-#include "platform/text.h"
+// tolvanix-check: each trap a package can hold.
 #include "testing.h"
 
-namespace {
-
-struct Result {
-  int code;
-  std::string all;
-  std::vector<std::string> Findings() const {
-    std::vector<std::string> found;
-    size_t start = 0;
-    for (size_t end; (end = all.find("\r\n", start)) != std::string::npos; start = end + 2) {
-      std::string line = all.substr(start, end - start);
-      if (line.find("\"type\":\"finding\"") != std::string::npos)
-        found.push_back(line);
-    }
-    return found;
-  }
-};
-
-// Runs the program's whole command with its records going to a file.
-Result RunCaptured(const std::string &args) {
-  std::string out = TempPath() + "check-output.txt";
-  Check.output = CreateFileA(out.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                             FILE_ATTRIBUTE_NORMAL, nullptr);
-  Result result;
-  result.code = RunCheck(args.c_str());
+// Runs tolvanix-check on a command line: its exit code and what it wrote.
+static std::pair<int, std::string> Checked(const std::string &args) {
+  std::string out = NewFolder() + "\\out.txt";
+  Check.output = CreateFileA(out.c_str(), GENERIC_WRITE, 1, nullptr, CREATE_ALWAYS, 0, nullptr);
+  int code = RunCheck(args.c_str());
   CloseHandle(Check.output);
-  Check.output = nullptr;
-  ForceOverwrite = 0;
-  result.all = ReadFileBytes(out);
-  DeleteFileA(out.c_str());
-  return result;
+  return {code, ReadFileBytes(out)};
 }
 
-TEST(CheckOutput, JsonQuoteEscapesAndRefusesRatherThanCuts) {
-  char buf[64];
-  // ANSI text of the test's code page, 1252: each character as its Unicode code point.
-  const char *expected = "\"C:\\\\pkg \\\"a\\\"\\u0009\\u0001\\u00e9\\u20ac\"";
-  EXPECT_EQ(JsonQuote(buf, sizeof buf, "C:\\pkg \"a\"\t\x01\xE9\x80"), lstrlenA(expected)) << buf;
-  EXPECT_STREQ(buf, expected);
-  // "abcdef" quoted takes 8 characters and a terminator.
-  EXPECT_EQ(JsonQuote(buf, 8, "abcdef"), -1);
-  EXPECT_STREQ(buf, "");
-  EXPECT_EQ(JsonQuote(buf, 9, "abcdef"), 8);
-  EXPECT_STREQ(buf, "\"abcdef\"");
-}
-
-TEST(CheckCommand, BadUsageExitsWithTwoAndTheUsageLine) {
-  for (const char *args :
-       {"", "bogus", "package a b", "--xml package", "package /FOW", "plan /OS=95"}) {
-    Result r = RunCaptured(args);
-    EXPECT_EQ(r.code, 2) << "args \"" << args << "\": " << r.all;
-    EXPECT_EQ(r.all.find("usage: tolvanix-check package|plan|verify [FOLDER]"), 0u)
-        << "args \"" << args << "\": " << r.all;
-  }
-  Result missing = RunCaptured("package C:\\no\\such\\folder --json");
-  EXPECT_EQ(missing.code, 2) << missing.all;
-  EXPECT_NE(missing.all.find("the package folder does not exist"), std::string::npos);
-}
-
-// A clean sample package with one trap laid in it: exactly one finding, and the exit code of
-// its level.
-TEST(CheckPackage, EachTrapGivesExactlyOneFinding) {
-  const struct {
-    const char *what;
-    const char *ini;     // tolvanix.ini
-    const char *removed; // a package file removed
-    const char *level;   // of the one finding
-    const char *message; // part of its message
-  } traps[] = {
-      {"empty SRC", "[KVSPLPROC]\r\nSRC=\r\n0=kvhelper.dll\r\n", nullptr, "error",
-       "replaced from the package folder itself"},
-      {"not a program", "[tolvanix]\r\n[PRINTPROC]\r\n0=print.dll\r\n1=notes.txt\r\n", nullptr,
-       "warning", "not a Windows program"},
-      {"no ini", "", "tolvanix.ini", "error", "missing: the patcher reads"},
-  };
+TEST(Check, EachTrapInACleanPackageGivesExactlyOneFindingOfItsLevel) {
+  const std::string name240 = "1=" + std::string(240, 'n');
+  // A line added to [PRINTPROC] 0=v1_0_0_10.dll (null: no tolvanix.ini), the finding's level and
+  // words, and the companion library.
+  // clang-format off
+  const struct { const char *line, *level, *words, *companion = "standin.dll"; } traps[] = {
+      {"[KVSPLPROC]\r\nSRC=\r\n0=kv.exe", "error", "replaced from the package folder itself"},
+      {nullptr, "error", "missing: the patcher reads"}, {name240.c_str(), "error", "does not fit"},
+      {"1=payload.txt", "warning", "not a Windows program"}, {"1=cut.dll_", "error", "cut short"},
+      {"1=german.dll", "warning", "string table 040704b0"}, {"2=x.dll", "warning", "after the gap"},
+      {"50=x.dll", "warning", "past the last key"}, {"1=commas.dll", "warning", "reads as 0.0.0.3"},
+      {"01=x.dll", "warning", "leading zero"}, {"1=v8000_0_0_0.dll", "warning", "8000 or more"},
+      {"1=absent.dll", "error", "missing from modules\\\\NT"}, {"1=*.dll", "error", "wildcard"},
+      {"1=binary_differs.dll", "warning", "disagrees"}, {"1=..\\x.dll", "error", "not a bare file"},
+      {"", "error", "lacks UninstService", "inst_only.dll"},
+      {"!", "warning", "no list names a file"}}; // "!": a tolvanix.ini without lists
+  // clang-format on
   for (const auto &t : traps) {
-    SCOPED_TRACE(t.what);
-    TempFolder folder;
-    MakeFolder(folder / "modules");
-    for (const char *tag : {"NT", "2K"}) {
-      std::string modules = folder / (std::string("modules\\") + tag + "\\");
-      MakeFolder(modules);
-      std::string dll = FixturePath("check", tag[0] == 'N' ? "clean.dll" : "clean.dll_");
-      for (const char *name : {"print.dll", "helper.dll", "system.dll"})
-        ASSERT_TRUE(CopyFileA(dll.c_str(), (modules + name).c_str(), FALSE)) << GetLastError();
-      WriteFileBytes(modules + "notes.txt", "plain text");
+    std::string dir = NewFolder() + "\\";
+    for (const char *folder : {"modules", "modules\\NT", "modules\\2K"})
+      CreateDirectoryA((dir + folder).c_str(), nullptr);
+    // The trap's payload for NT 4.0 (none for absent.dll), a good one for 2000 and later.
+    for (std::string file : {"v1_0_0_10.dll", "german.dll", "v8000_0_0_0.dll", "commas.dll",
+                             "binary_differs.dll", "payload.txt", "cut.dll_", "absent.dll"}) {
+      CopyFileA((g_testfiles + file).c_str(), (dir + "modules\\NT\\" + file).c_str(), FALSE);
+      CopyFileA((g_testfiles + "v1_0_0_10.dll_").c_str(), (dir + "modules\\2K\\" + file).c_str(),
+                FALSE);
     }
-    CopyFileA(FixturePath("check", "clean.dll").c_str(),
-              (folder / "modules\\NT\\notes.txt").c_str(), FALSE);
-    CopyFileA(FixturePath("companion", "companion_both.dll").c_str(),
-              (folder / "kvprc7a.dll").c_str(), FALSE);
-    WriteFileBytes(folder / "tolvanix.ini", t.ini);
-    if (t.removed)
-      DeleteFileA((folder / t.removed).c_str());
-
-    Result r = RunCaptured("package \"" + folder.path() + "\" --json");
-    std::vector<std::string> findings = r.Findings();
-    ASSERT_EQ(findings.size(), 1u) << r.all;
-    EXPECT_NE(findings[0].find(std::string("\"level\":\"") + t.level + "\""), std::string::npos)
-        << findings[0];
-    EXPECT_NE(findings[0].find(t.message), std::string::npos) << findings[0];
-    EXPECT_EQ(r.code, std::string(t.level) == "error" ? 2 : 1) << r.all;
+    CopyFileA((g_testfiles + t.companion).c_str(), (dir + "kvprc7a.dll").c_str(), FALSE);
+    if (t.line)
+      WriteFileBytes(dir + "tolvanix.ini",
+                     *t.line == '!' ? "[tolvanix]\r\n"
+                                    : "[PRINTPROC]\r\n0=v1_0_0_10.dll\r\n" + std::string(t.line));
+    auto [code, records] = Checked("package \"" + dir + "\" --json");
+    size_t at = records.find("\"finding\""); // and no second one
+    EXPECT_TRUE(at != std::string::npos && at == records.rfind("\"finding\"") &&
+                records.find("\"level\":\"" + std::string(t.level)) != std::string::npos &&
+                records.find(t.words) != std::string::npos && code == (*t.level == 'e' ? 2 : 1))
+        << t.words << ": exit " << code << "\n"
+        << records;
   }
 }
 
-} // namespace
+// JSON strings carry Unicode code points of the ANSI text and are refused rather than cut; help
+// on its four spellings exits 0, bad usage 2, both with the usage line.
+TEST(Check, JsonQuotesWholeOrNotAtAllAndTheCommandLineGetsHelpOrUsage) {
+  char buf[40];
+  EXPECT_EQ(JsonQuote(buf, sizeof buf, "C:\\pkg \"a\"\t\x01\xE9\x80"), 39);
+  EXPECT_STREQ(buf, "\"C:\\\\pkg \\\"a\\\"\\u0009\\u0001\\u00e9\\u20ac\"");
+  EXPECT_EQ(JsonQuote(buf, 8, "abcdef") + JsonQuote(buf + 8, 9, "abcdef"), -1 + 8);
+  EXPECT_STREQ(buf, "");
+  for (std::string args : {"--help0", "-h0", "/?0", "help0", "2", "bogus2", "package a b2",
+                           "--xml package2", "package /FOW2", "plan /OS=952"}) {
+    auto [code, said] = Checked(args.substr(0, args.size() - 1)); // the last digit: the exit code
+    EXPECT_TRUE(code == args.back() - '0' && said.find("usage: tolvanix-check") != said.npos &&
+                (code || said.find("exit code") != said.npos))
+        << args << ": " << said;
+  }
+}

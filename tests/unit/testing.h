@@ -1,71 +1,48 @@
-// Helpers shared by the unit tests: real files in a real temp folder, and the one seam.
+// What the unit tests share: the programs' headers, real files in fresh folders, and the seam.
 #pragma once
 
+#include <fstream>
 #include <gtest/gtest.h>
 #include <string>
-#include <vector>
 
+#include "app/app.h"
+#include "check/check.h"
+#include "platform/library.h"
 #include "platform/platform.h"
+#include "platform/text.h"
+#include "report/report.h"
+#include "service/service.h"
 
-// Replaces one entry of the platform table for the life of the object, then restores it.
-template <typename F> class ScopedOverride {
-public:
-  ScopedOverride(F &entry, F replacement) : entry_(entry), saved_(entry) { entry_ = replacement; }
-  ~ScopedOverride() { entry_ = saved_; }
-  ScopedOverride(const ScopedOverride &) = delete;
-  ScopedOverride &operator=(const ScopedOverride &) = delete;
-
-private:
-  F &entry_;
-  F saved_;
+// Replaces one entry of the platform table until the end of the scope.
+template <typename F> struct Seam {
+  F &entry, saved;
+  Seam(F &e, F fake) : entry(e), saved(e) { e = fake; }
+  ~Seam() { entry = saved; }
 };
+#define SEAM(call, ...) Seam<decltype(Os.call)> seam_##call(Os.call, __VA_ARGS__)
 
-// A fresh folder in the temp folder, removed with everything in it at the end of the test.
-class TempFolder {
-public:
-  TempFolder();
-  ~TempFolder();
-  const std::string &path() const { return path_; }
-  // path() + "\\" + relative
-  std::string operator/(const std::string &relative) const { return path_ + "\\" + relative; }
+// Set by main: the temp folder, the run's folder below it, and testfiles\ beside the program.
+inline std::string g_temp, g_scratch, g_testfiles;
+inline std::string NewFolder() {
+  char name[MAX_PATH];
+  GetTempFileNameA(g_scratch.c_str(), "t", 0, name);
+  return DeleteFileA(name) && CreateDirectoryA(name, nullptr) ? name : "";
+}
+inline void WriteFileBytes(const std::string &path, const std::string &bytes) {
+  EXPECT_TRUE(std::ofstream(path, std::ios::binary) << bytes) << path;
+}
+inline std::string ReadFileBytes(const std::string &path) { // "" for a file that cannot be read
+  std::ifstream file(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(file), {});
+}
 
-private:
-  std::string path_;
+inline std::string g_program; // the program's name as FakeModuleName answers it, "" failing
+inline DWORD WINAPI FakeModuleName(HMODULE, LPSTR name, DWORD size) {
+  return lstrlenA(lstrcpynA(name, g_program.c_str(), size));
+}
+// The error log of the code under test, on for the length of the scope.
+struct Log {
+  const char *name = (ErrorLogEnabled = 1, MakeErrorLogName());
+  ~Log() { DeleteErrorLog(), ErrorLogEnabled = 0; }
+  std::string Text() const { return ReadFileBytes(name); }
 };
-
-// Makes the program appear to run as <folder>\<fileName>: GetModuleFileNameA answers that for
-// as long as the object lives. Everything that reads the program directory then reads folder.
-class ScopedProgramPath {
-public:
-  explicit ScopedProgramPath(const std::string &programPath);
-  ~ScopedProgramPath();
-  ScopedProgramPath(const ScopedProgramPath &) = delete;
-  ScopedProgramPath &operator=(const ScopedProgramPath &) = delete;
-
-private:
-  decltype(PlatformOps::GetModuleFileNameA) saved_;
-};
-
-// The error log of the run under test: logging on and a fresh name for the life of the object;
-// Text() gives what was appended. Restores logging off and removes the file at the end.
-class CapturedErrorLog {
-public:
-  CapturedErrorLog();
-  ~CapturedErrorLog();
-  std::string Text() const;
-  // The log's name now: it moves off a name that something else took before the first append.
-  std::string name() const { return name_; }
-
-private:
-  const char *name_;
-};
-
-void WriteFileBytes(const std::string &path, const std::string &bytes);
-std::string ReadFileBytes(const std::string &path); // empty when missing
-bool FileExists(const std::string &path);
-void MakeFolder(const std::string &path);
-// A fixture file made at build time, beside the running test program.
-std::string FixturePath(const std::string &group, const std::string &name);
-// Names of the files in folder matching pattern (for instance "KPPC*.tmp").
-std::vector<std::string> ListFiles(const std::string &folder, const std::string &pattern);
-std::string TempPath(); // with its trailing backslash

@@ -1,4 +1,4 @@
-# Shared by the test scripts: who runs Wine, where its prefixes live, and the template prefix.
+# Shared by the demo and the tests: who runs Wine, where its prefixes live, and the template prefix.
 #
 # Wine runs as an ordinary user, never as root: as root it opens read-only files for writing
 # (root ignores the permission bits that carry the read-only attribute), so read-only targets

@@ -1,0 +1,117 @@
+"""tolvanix-check beside the patcher: a clean package changes nothing; plan's decisions are what
+the patcher then does, and verify follows the restart; package files that cannot work. (The
+findings on a package, help and usage are the unit tests' table.)"""
+import json
+import os
+import time
+
+from bed import row, File, SYS, COMPANION
+
+CHECK = "C:\\pkg\\tolvanix-check.exe"
+PACKAGE = dict(COMPANION, **{CHECK: File("../tolvanix-check.exe")},
+               **{"C:\\pkg\\modules\\%s\\%s" % (t, n): File("v1_0_0_10.dll" + "_" * (t == "2K"))
+                  for t in ("NT", "2K") for n in ("print.dll", "system.dll")})
+
+
+def records(r, command):
+    """The exit code and the records (one JSON object a line) of a tolvanix-check command."""
+    code, out = r.run_console("%s %s --json" % (CHECK, command))
+    return code, [json.loads(line) for line in out.splitlines() if line.strip()], out
+
+
+def snapshot(r):
+    """drive_c outside the temp folders and the bed's own, and the pending renames."""
+    root = os.path.join(r.prefix, "drive_c")
+    pending = r.run_console("reg", "query", "HKLM\\System\\CurrentControlSet\\Control\\Session "
+                            "Manager", "/v", "PendingFileRenameOperations")[1]
+    r.check("PendingFileRenameOperations" in pending, "reg query failed: " + pending)
+    return pending, sorted((d, n, os.lstat(os.path.join(d, n)).st_mtime) for d, _, names in
+                           os.walk(root) for n in names if "tolvbed" not in d and "users" not in d)
+
+
+def clean(r):
+    for command, payloads in (("package", 4), ("plan", 0)):
+        before, (code, recs, out) = snapshot(r), records(r, command)
+        r.expect(command + ": changes, exit code, findings, payloads; output:\n" + out,
+                 (before, 0, [], payloads), (snapshot(r), code, [x for x in recs if x["type"] ==
+                                             "finding"], sum(x["type"] == "payload" for x in recs)))
+
+
+row("check_clean_sample_package_has_no_findings_and_changes_nothing", args="/V", mode="V",
+    ini={"PRINTPROC": ["print.dll"], "SrcFiles": ["system.dll"]}, files=PACKAGE, check=clean)
+
+# Every state of an installed file: plan's decision is what the patcher then does; verify says
+# 1 while a file waits for the restart, 0 after it.
+NOW = time.time()
+DECISIONS = {"older.dll": "replace now", "newer.dll": "refuse", "sametime_old.dll": "replace now",
+             "sametime_new.dll": "refuse", "absent.dll": "skip as absent",
+             "readonly.dll": "replace at the restart", "held.dll": "replace at the restart"}
+PLAN_FILES = {CHECK: File("../tolvanix-check.exe"),
+              SYS + "\\sametime_old.dll": (File("v1_0_0_10.dll"), NOW - 7200),
+              SYS + "\\sametime_new.dll": (File("v1_0_0_10.dll"), NOW)}
+for name in DECISIONS:
+    newer = name == "newer.dll"
+    PLAN_FILES["C:\\pkg\\modules\\2K\\" + name] = (File("v1_0_0_%d.dll" % (9 + (not newer))),
+                                                   NOW - 3600)
+    if name in ("older.dll", "readonly.dll", "held.dll", "newer.dll"):
+        PLAN_FILES[SYS + "\\" + name] = File("v1_0_0_%d.dll" % (9 + newer))
+
+
+def plan_then_patch(r):
+    recs = [json.loads(line) for line in r.file("C:\\tolvbed\\plan.json").decode().splitlines()]
+    r.expect("plan", DECISIONS, {x["target"].rsplit("\\", 1)[1]: x["decision"] for x in recs
+                                 if x["type"] == "file"})
+    summary = recs[-1]
+    r.expect("plan's counts", [2, 2, 3], [summary.get(k) for k in (
+        "replace now", "replace at the restart", "not replaced")])
+    waiting = {p[0].rsplit("\\", 1)[1].lower() for p in r.pending}
+    for name, decision in DECISIONS.items():
+        target, package = SYS + "\\" + name, "C:\\pkg\\modules\\2K\\" + name
+        now = r.file(target) == r.file(package) and int(os.stat(r.unix(target)).st_mtime) == int(
+            os.stat(r.unix(package)).st_mtime)  # the copy keeps the package's time
+        r.expect(name + ": what the patcher did", decision, "replace now" if now else
+                 "replace at the restart" if name in waiting else
+                 "skip as absent" if r.file(target) is None else "refuse")
+    for expected in (1, 0):
+        code, recs, out = records(r, "verify")
+        r.expect("verify's exit code; output:\n" + out, expected, code)
+        r.after_restart()
+
+
+row("check_plan_predicts_the_patch_and_verify_follows_the_restart", mode="P", timeout=40,
+    ini={"SrcFiles": list(DECISIONS)}, files=PLAN_FILES, check=plan_then_patch,
+    pre=["attrib.exe +r %s\\readonly.dll" % SYS, "hold %s\\held.dll" % SYS,
+         "cmd.exe /c %s plan --json > C:\\tolvbed\\plan.json" % CHECK])
+
+# Package files that cannot work, under PRINTPROC and installed nowhere: what lies in the
+# package folders, the problem, words of the error. The decision stays the patcher's, "refuse".
+BROKEN = [("gone.dll", {}, "missing", "missing from modules\\2K"),
+          ("kvpp.dll", {"kvpp.dll_": File("v1_0_0_10.dll_")}, "missing",
+           "holds kvpp.dll_ instead: the patcher looks for the installed name"),
+          ("kvdl.dll", {"kvdl.dl_": File("v1_0_0_10.dll_")}, "missing", "holds kvdl.dl_ instead"),
+          ("cut.dll", {"cut.dll": File("cut.dll_")}, "damaged", "damaged or cut short"),
+          ("odd.dll", {"odd.dll": b"SZDD\x88\xf0\x27\x33Bl\xd1\x12\0\0" + b"\0" * 64},
+           "not expandable", "not expandable"),
+          ("dir.dll", {"dir.dll\\inner.txt": b"x"}, "a folder", "is a folder"),
+          # Saved as UTF-8, read in the ANSI code page: not the name on disk.
+          ("caf\xc3\xa9.dll", {"caf\xe9.dll": File("v1_0_0_10.dll")}, "missing",
+           "looks like UTF-8")]
+
+
+def says_why(r):
+    for command, field in (("plan", "decision"), ("verify", "state"), ("package", None)):
+        code, recs, out = records(r, command)
+        r.expect(command + "'s exit code; output:\n" + out, 2, code)
+        for key, (_, _, problem, words) in enumerate(BROKEN):
+            r.check(any(f["key"] == str(key) and words in f["message"] for f in recs
+                        if f["type"] == "finding"), "%s: no %r for key %d" % (command, words, key))
+            got = next((x for x in recs if x["type"] == "file" and x["key"] == str(key)), {})
+            r.expect(command + " of key %d" % key, (problem, "refuse" if field == "decision"
+                     else "package file: " + problem) if field else (None, None),
+                     (got.get("problem"), got.get(field)))
+
+
+row("check_says_why_a_package_file_cannot_work", args="/V", mode="V", check=says_why,
+    ini={"PRINTPROC": [b[0] for b in BROKEN]}, files=dict({CHECK: File("../tolvanix-check.exe")}, **{
+        "C:\\pkg\\modules\\%s\\%s" % (tag, n): c for _, placed, _, _ in BROKEN
+        for n, c in placed.items() for tag in ("NT", "2K")}))

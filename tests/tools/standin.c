@@ -1,0 +1,77 @@
+/* The one stand-in library of the tests: the driver's companion library (kvprc7a.dll,
+ * kvprcm01.dll), or a library planted where a careless program would load it. Each attach,
+ * export call and detach appends "<its path> <event> <watched>" to the file TOLVANIX_STANDIN_LOG
+ * names, else C:\tolvbed\standin.txt: attach (LoadLibrary), attach-static (at a process's
+ * start), attach-refused, InstService, UninstService, detach-free, detach-exit; <watched> is the
+ * first line of system32\kvwatch.dll then ("-": none), which dates a call against the patch.
+ * Variants: ATTACH [1] the attach's answer; RESULT [1] the exports'; EXPORTS [2] both, 1
+ * InstService, 0 neither; NEEDS_DEP imports KvDep from kvdep.dll; DEP exports it. */
+#include <string.h>
+#include <windows.h>
+
+#ifndef ATTACH
+#define ATTACH 1
+#endif
+#ifndef RESULT
+#define RESULT 1
+#endif
+#ifndef EXPORTS
+#define EXPORTS 2
+#endif
+
+static char self[MAX_PATH];
+
+static int record(const char *event) {
+  char log[MAX_PATH], line[2 * MAX_PATH], watched[64] = "-";
+  DWORD got = 0;
+  HANDLE f = CreateFileA("C:\\windows\\system32\\kvwatch.dll", GENERIC_READ, 7, NULL, OPEN_EXISTING,
+                         0, NULL);
+  if (f != INVALID_HANDLE_VALUE) {
+    ReadFile(f, watched, sizeof watched - 1, &got, NULL);
+    watched[got] = 0;
+    watched[strcspn(watched, "\r\n")] = 0;
+    CloseHandle(f);
+  }
+  if (!GetEnvironmentVariableA("TOLVANIX_STANDIN_LOG", log, sizeof log))
+    lstrcpyA(log, "C:\\tolvbed\\standin.txt");
+  f = CreateFileA(log, GENERIC_WRITE, FILE_SHARE_READ, NULL, OPEN_ALWAYS, 0, NULL);
+  if (f != INVALID_HANDLE_VALUE) {
+    wsprintfA(line, "%s %s %s\r\n", self, event, watched);
+    SetFilePointer(f, 0, NULL, FILE_END);
+    WriteFile(f, line, (DWORD)lstrlenA(line), &got, NULL);
+    CloseHandle(f);
+  }
+  return RESULT;
+}
+
+#ifdef NEEDS_DEP
+__declspec(dllimport) int KvDep(void);
+#endif
+#ifdef DEP
+__declspec(dllexport) int KvDep(void) { return 1; }
+#endif
+#if EXPORTS >= 1
+__declspec(dllexport) int InstService(void) { return record("InstService"); }
+#endif
+#if EXPORTS >= 2
+__declspec(dllexport) int UninstService(void) { return record("UninstService"); }
+#endif
+#if EXPORTS == 0
+/* Without one explicit export the linker would export every function. */
+__declspec(dllexport) int ServiceVersion(void) { return 1; }
+#endif
+
+BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
+  if (reason == DLL_PROCESS_ATTACH) {
+    GetModuleFileNameA(instance, self, sizeof self);
+#ifdef NEEDS_DEP
+    KvDep();
+#endif
+    /* The loader passes a non-null reserved value while a process starts. */
+    record(!ATTACH ? "attach-refused" : reserved ? "attach-static" : "attach");
+    return ATTACH;
+  }
+  if (reason == DLL_PROCESS_DETACH && ATTACH)
+    record(reserved ? "detach-exit" : "detach-free");
+  return TRUE;
+}

@@ -1,0 +1,139 @@
+// The gate's reading of a FileVersion, and the compressed copy where only the seam breaks it.
+#include <algorithm>
+#include <vector>
+
+#include "testing.h"
+
+TEST(Gate, VersionTextsReadAsTheGateReadsThem) {
+  // clang-format off
+  const struct { const char *text; unsigned long long number; } rows[] = {
+      {"1.0.1.1", 0x0001000000010001}, {"1.011", 0x10011}, {"2.0.0.12a", 0x0002000000000012},
+      {"", 0}, {"1, 0, 0, 3", 3}, {"1.2.3.4.5", 0x0002000300040005}, {"1..2", 0x100000002},
+      {"1.0.0.65536", 0x0001000000065536}, {"1.0.6.5536", 0x0001000000065536},
+      {"8000.0.0.0", 0x8000000000000000}, {"1.2.3.4zz", 0x0002000300040000},
+      {"1.0.0.3 (b7)", 0x70000}, {"123456789", 0x23456789}, {"99999999.0.0.0", 0x9999000000000000},
+      {"1.2\2673", 0x100020003}};
+  // clang-format on
+  for (const auto &r : rows)
+    EXPECT_EQ(static_cast<unsigned long long>(ParseVersionString(r.text)), r.number) << r.text;
+  EXPECT_LT(ParseVersionString("8000.0.0.0"), ParseVersionString("1.0.0.0"));
+}
+
+static std::string g_dir, g_registered;
+static char g_failure; // 'H' the expansion breaks off half-way, 'R' the rename is refused,
+                       // '1' or '2' that restart registration is refused
+
+// Records restart registrations, naming a path in the test's folder by its first two letters.
+static BOOL WINAPI FakeMove(LPCSTR from, LPCSTR to, DWORD flags) {
+  if (flags != MOVEFILE_DELAY_UNTIL_REBOOT)
+    return g_failure != 'R' && MoveFileExA(from, to, flags);
+  auto name = [](std::string p) { return p.rfind(g_dir, 0) ? p : p.substr(g_dir.size() + 1, 2); };
+  g_registered += name(from) + ">" + name(to ? to : "-") + " ";
+  return g_failure != '0' + std::count(g_registered.begin(), g_registered.end(), ' ');
+}
+
+TEST(Copy, AFailedCopyKeepsTheInstalledFileAndARefusedMoveIsAFailureOnlyWhenNothingWaits) {
+  // The package, the failure, whether the target is held open, and what is seen: the lines
+  // logged (L LZCopy, M MoveFileEx, C CopyLZFile), the result, the restart registrations, an
+  // expansion left beside the target, and the target.
+  // clang-format off
+  const struct { const char *source; char failure; int held; const char *lines, *seen; } rows[] = {
+      {"payload.txt_", 'H', 0, "LC", "0||0|old"}, {"payload.txt_", 'H', 1, "LC", "0||0|old"},
+      {"payload.txt_", 'R', 0, "", "1|ta>- kv>ta |1|old"},
+      {"payload.txt", '1', 1, "MC", "0|ta>- |0|old"},
+      {"payload.txt", '2', 1, "MC", "0|ta>- kv>ta |1|old"}};
+  // clang-format on
+  static auto realCopy = Os.LZCopy;
+  SEAM(LZCopy, [](INT in, INT out) WINAPI -> LONG {
+    return g_failure != 'H' ? realCopy(in, out) : (_lwrite(out, "partial", 7), LZERROR_WRITE);
+  });
+  SEAM(MoveFileExA, FakeMove);
+  ForceOverwrite = 1;
+  for (const auto &r : rows) {
+    Log log;
+    g_dir = NewFolder(), g_failure = r.failure, g_registered = "";
+    std::string target = g_dir + "\\target.dll", lines;
+    WriteFileBytes(target, "old");
+    HANDLE held = CreateFileA(r.held ? target.c_str() : "", GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                              0, nullptr);
+    int result = CopySplFile((g_testfiles + r.source).c_str(), target.c_str());
+    CloseHandle(held);
+    for (char c : std::string(r.lines))
+      lines += std::string(c == 'L'   ? "LZCopy "
+                           : c == 'M' ? "MoveFileEx "
+                                      : "CopyLZFile ") +
+               target + (c == 'C' ? " at CopySplFile" : " at CopyLZFile") + " FALSE \r\n";
+    WIN32_FIND_DATAA kv;
+    EXPECT_EQ(log.Text() + std::to_string(result) + "|" + g_registered + "|" +
+                  std::to_string(FindClose(FindFirstFileA((g_dir + "\\kv*").c_str(), &kv))) + "|" +
+                  ReadFileBytes(target),
+              lines + r.seen)
+        << r.source << " " << r.failure;
+  }
+  ForceOverwrite = 0;
+}
+
+// Each key is read only after the last one was handled, and no file is read from a folder
+// guessed from a cut program name.
+static std::string g_walked, g_ini;
+TEST(Config, KeysAreReadInTurnAndACutProgramNameReadsNothing) {
+  std::string dir = NewFolder();
+  WriteFileBytes(g_ini = dir + "\\tolvanix.ini",
+                 "[tolvanix]\r\nManufacturer=Acme\r\n[SrcFiles]\r\n0=a\r\n");
+  SEAM(GetModuleFileNameA, FakeModuleName);
+  g_program = dir + "\\setup.exe";
+  ForEachListedName(
+      "SrcFiles", 200,
+      [](const char *name, void *) {
+        std::string key = std::to_string((g_walked += name).size());
+        WritePrivateProfileStringA("SrcFiles", key.c_str(), key < "3" ? "b" : "", g_ini.c_str());
+      },
+      nullptr);
+  EXPECT_EQ(g_walked, "abb");
+  char buf[300];
+  // Cut at 259 characters inside the folder after dir's, the name would make dir the program's.
+  g_program = dir + "\\" + std::string(259 - dir.size(), 'x') + "\\setup.exe";
+  EXPECT_STREQ(ReadPatchConfigValue("tolvanix", "Manufacturer", "none", buf, 300), "none");
+}
+
+// The companion's binding beyond what a run sends it: nothing bound before the load or after the
+// unload, other requests back on XP only, no library for an unknown folder or a path too long.
+// Where SetDefaultDllDirectories is missing (before Windows 8) kvprc7a.dll's import, on PATH
+// only, is not found, so kvprcm01.dll is taken; PATH is put back after the load.
+static char g_xp;
+TEST(Companion, NothingIsCalledOutsideTheLoadAndOtherRequestsComeBackOnXpOnly) {
+  std::string dir = NewFolder(), log = dir + "\\calls.txt", seen, onPath = NewFolder();
+  SetEnvironmentVariableA("TOLVANIX_STANDIN_LOG", log.c_str());
+  for (auto [from, to] : {std::pair(std::string("needs_dep.dll"), dir + "\\kvprc7a.dll"),
+                          {"standin.dll", dir + "\\kvprcm01.dll"},
+                          {"kvdep.dll", onPath + "\\kvdep.dll"}})
+    CopyFileA((g_testfiles + from).c_str(), to.c_str(), FALSE);
+  SetEnvironmentVariableA("PATH", onPath.c_str());
+  SEAM(SetDefaultDllDirectories, [](DWORD) WINAPI -> BOOL { return FALSE; });
+  RestrictLibrarySearch();
+  SEAM(GetModuleFileNameA, FakeModuleName);
+  SEAM(GetVersionExA, [](LPOSVERSIONINFOA v) WINAPI -> BOOL {
+    return v->dwPlatformId = 2, v->dwMajorVersion = 5, v->dwMinorVersion = g_xp, TRUE;
+  });
+  Log errors;
+  auto n = [](int value) { return std::to_string(value); };
+  g_program = "", g_xp = 1;
+  seen += n(KvSplServiceControl(kStopRequest)); // operands of + come in no fixed order
+  seen += n(LoadPrintProcessor()) + "|";
+  g_program = dir + "\\t.exe";
+  seen += n(LoadPrintProcessor());
+  seen += n(KvSplServiceControl(2));
+  g_xp = 0, seen += n(KvSplServiceControl(2)) + "|", g_xp = 1;
+  UnloadPrintProcessor();
+  g_program = "C:\\" + std::string(247, 'd') + "\\t.exe"; // \kvprcm01.dll does not fit
+  seen += n(KvSplServiceControl(kStartRequest));
+  seen += n(LoadPrintProcessor());
+  UnloadPrintProcessor();
+  SetEnvironmentVariableA("TOLVANIX_STANDIN_LOG", nullptr);
+  EXPECT_EQ(seen + "|" + errors.Text(), "00|120|00|not XP  KvSplServiceControl FALSE \r\n"
+                                        "LoadPrintProcessor FALSE \r\n");
+  EXPECT_EQ(ReadFileBytes(log),
+            dir + "\\kvprcm01.dll attach -\r\n" + dir + "\\kvprcm01.dll detach-free -\r\n");
+  char path[MAX_PATH];
+  EXPECT_EQ(std::string(path, GetEnvironmentVariableA("PATH", path, MAX_PATH)), onPath);
+}

@@ -1,0 +1,61 @@
+// The error log, the report's service line and the spooler, where only the seam can take them.
+#include "testing.h"
+
+TEST(ErrorLog, IsAFileOfItsOwnThatOthersCanReadButNotTouchAndNoneWithoutATempFolder) {
+  Log log;
+  std::string planted = log.name;
+  WriteFileBytes(planted, "other program");
+  AppendErrorLog("ours \r\n");
+  EXPECT_EQ(ReadFileBytes(planted) + "|" + log.Text(), "other program|ours \r\n");
+  EXPECT_EQ(CreateFileA(log.name, GENERIC_WRITE, 7, nullptr, OPEN_EXISTING, 0, nullptr),
+            INVALID_HANDLE_VALUE);
+  EXPECT_FALSE(DeleteFileA(log.name) || MoveFileA(log.name, (planted + "2").c_str()));
+  SEAM(GetTempPathA, [](DWORD, LPSTR) WINAPI -> DWORD { return 0; });
+  EXPECT_STREQ(MakeErrorLogName(), "");
+}
+
+static char g_fail; // 'S' or 'D' another service or display name, 'M' the manager refuses,
+                    // 'L' the listing fails, 'A' no memory for it
+static DWORD g_state;
+static BOOL WINAPI FakeEnum(SC_HANDLE, DWORD, DWORD, LPENUM_SERVICE_STATUSA out, DWORD size,
+                            LPDWORD needed, LPDWORD count, LPDWORD) {
+  static char name[] = "Kestova XP spl Service", shown[] = "KvSplService", other[] = "Spooler";
+  *needed = sizeof *out, *count = size >= sizeof *out;
+  if (*count)
+    *out = {
+        g_fail == 'S' ? other : name, g_fail == 'D' ? other : shown, {0, g_state, 0, 0, 0, 0, 0}};
+  return *count && g_fail != 'L'; // a failed listing may still have filled the buffer
+}
+
+TEST(Report, NamesTheHelperServiceStateOnItsFirstLine) {
+  // clang-format off
+  const struct { DWORD state; char fail; const char *line; } rows[] = {
+      {1, 0, "STOPPED"}, {2, 0, "START_PENDING"}, {3, 0, "STOP_PENDING"}, {4, 0, "RUNNING"},
+      {5, 0, "CONTINUE_PENDING"}, {6, 0, "PAUSE_PENDING"}, {7, 0, "PAUSED"},
+      {9, 0, "UNKNOWN_STATE 9"}, {4, 'S', "NOT_INSTALLED"}, {4, 'D', "NOT_INSTALLED"},
+      {4, 'M', "NOT_INSTALLED"}, {4, 'L', "NOT_INSTALLED"}, {4, 'A', "NOT_INSTALLED"}};
+  // clang-format on
+  SEAM(OpenSCManagerA,
+       [](LPCSTR, LPCSTR, DWORD) WINAPI { return g_fail == 'M' ? 0 : SC_HANDLE(1); });
+  SEAM(CloseServiceHandle, [](SC_HANDLE) WINAPI -> BOOL { return TRUE; });
+  SEAM(EnumServicesStatusA, FakeEnum);
+  SEAM(LocalAlloc,
+       [](UINT how, SIZE_T size) WINAPI { return g_fail == 'A' ? 0 : LocalAlloc(how, size); });
+  for (const auto &r : rows) {
+    g_state = r.state, g_fail = r.fail;
+    WriteDiagnosticReport(0);
+    std::string report = ReadFileBytes(g_temp + "tolvanix.log");
+    EXPECT_EQ(report.substr(0, report.find('\r')), std::string("Kvsrv05c = SERVICE_") + r.line);
+  }
+}
+
+TEST(Spooler, ARefusedManagerIsLoggedWithItsCodeAndNothingElseIsOpened) {
+  SEAM(OpenSCManagerA, [](LPCSTR, LPCSTR, DWORD) WINAPI { return SetLastError(5), SC_HANDLE(0); });
+  SEAM(OpenServiceA, [](SC_HANDLE, LPCSTR, DWORD) WINAPI { return ADD_FAILURE(), SC_HANDLE(0); });
+  SEAM(CloseServiceHandle, [](SC_HANDLE) WINAPI { return ADD_FAILURE(), TRUE; });
+  Log log;
+  EXPECT_EQ(StopSpoolService("spooler"), 0);
+  EXPECT_EQ(StartSpoolService("spooler"), 0);
+  EXPECT_EQ(log.Text(), "OpenSCManager at StopSpoolService FALSE 5 \r\n"
+                        "OpenSCManager at StartSpoolService FALSE 5 \r\n");
+}

@@ -1,0 +1,138 @@
+// The run control: the mode, the Windows class and the program's folder.
+#include "testing.h"
+
+static std::string g_seen;
+// '9' 98, '5' 95, '4' NT 4.0, 'n' NT 3.51, '2' 2000, 'x' XP, '3' 2003, '7' 7, 'w' 10, else fails.
+static char g_windows;
+static BOOL WINAPI FakeVersion(LPOSVERSIONINFOA v) {
+  static const DWORD kVersions[][3] = {{1, 4, 10}, {1, 4, 0}, {2, 4, 0}, {2, 3, 51}, {2, 5, 0},
+                                       {2, 5, 1},  {2, 5, 2}, {2, 6, 1}, {2, 10, 0}};
+  size_t at = std::string("954n2x37w").find(g_windows);
+  return at != std::string::npos &&
+         (v->dwPlatformId = kVersions[at][0], v->dwMajorVersion = kVersions[at][1],
+          v->dwMinorVersion = kVersions[at][2], true);
+}
+
+// The box is answered Cancel, Notepad never starts, and the patch run finds nothing to do. Seen
+// in order: the service manager asked (#), the waits (~ms), Notepad, the box, the exit code.
+TEST(Run, TheModeIsTheFirstSwitchLetterElseTheFileNamesAndWindows98RunsNone) {
+  // Program, arguments, the mode, Windows, [tolvanix] line (null: no ini), exit; /QUIET: no box.
+  // clang-format off
+  struct Row { const char *file, *args; char mode, os = 'x'; const char *ini = "Manufacturer=Acme";
+               int exit = 0; } rows[] = {
+      {"Lpatch.exe", "", 'L'}, {"uninst.exe", "", 'U'}, {"Verinfo.exe", "", 'V'},
+      {"Diag.exe", "", 'D'}, {"Setup.exe", "", 'P', '7'}, {"vcheck.exe", "", 'V', '2', ""},
+      {"setup.exe", "/V", 'V', '4', "Manufacturer="}, {"setup.exe", "/u", 'U', '7', nullptr},
+      {"setup.exe", "/L", 'L'}, {"setup.exe", "/D", 'D'}, {"setup.exe", "/Ver", 'V'},
+      {"Diag.exe", "/U", 'U'}, {"vcheck.exe", "/l", 'L'}, {"setup.exe", "abc/vxyz", 'V'},
+      {"Diag.exe", "/", 'D'}, {"Verinfo.exe", "x /", 'V'}, {"Diag.exe", "/ D", 'P'},
+      {"Diag.exe", "/OS=NT /D", 'P'}, {"setup.exe", "/d /OS=2000 /OS=NT", 'D'},
+      {"Diag.exe", "/os=2000", 'P'}, {"Diag.exe", "/FOW", 'P'}, {"Diag.exe", "/\xC4", 'P'},
+      {"setup.exe", "/V /QUIET", 'V', 'x', "", 0}, {"setup.exe", "/QUIET", 'P', 'x', "", 3010},
+      {"setup.exe", "/U /QUIET", 'U', 'x', "", 3010}, {"setup.exe", "/D /QUIET", 'D', 'x', "", 0}};
+  // clang-format on
+  SEAM(GetModuleFileNameA, FakeModuleName);
+  SEAM(GetVersionExA, FakeVersion);
+  SEAM(MessageBoxA, [](HWND, LPCSTR text, LPCSTR caption, UINT)
+                        WINAPI { return g_seen += text + ("|" + std::string(caption)), IDCANCEL; });
+  SEAM(CreateProcessA,
+       [](LPCSTR, LPSTR, LPSECURITY_ATTRIBUTES, LPSECURITY_ATTRIBUTES, BOOL, DWORD, LPVOID, LPCSTR,
+          LPSTARTUPINFOA, LPPROCESS_INFORMATION) WINAPI { return g_seen += "+notepad", FALSE; });
+  SEAM(Sleep, [](DWORD ms) WINAPI { g_seen += "~" + std::to_string(ms); });
+  SEAM(OpenSCManagerA,
+       [](LPCSTR, LPCSTR, DWORD) WINAPI -> SC_HANDLE { return g_seen += "#", nullptr; });
+  for (const Row &r : rows)
+    for (char os : {r.os, '9'}) {
+      WriteFileBytes(g_scratch + "\\tolvanix.ini",
+                     "[tolvanix]\r\n" + std::string(r.ini ? r.ini : ""));
+      g_program = g_scratch + (r.ini ? "\\" : "\\none\\") + r.file, g_seen = "", g_windows = os;
+      QuietRun = ForceOverwrite = ReplaceFailures = 0;
+      DeleteFileA((g_temp + "tolvanix.log").c_str());
+      g_seen += std::to_string(RunTolvanix(GetModuleHandleA(nullptr), r.args));
+      char mode = os == '9' || strstr(r.args, "/QUIET") ? '-' : r.mode, text[300];
+      int id = mode == 'V' ? 1 : mode == 'U' ? 4 : mode == 'P' || mode == 'L' ? 3 : 0;
+      std::string maker = r.ini && *r.ini ? r.ini + 13 : "Kestova", want; // after "Manufacturer="
+      if (LoadStringA(GetModuleHandleA(nullptr), id, text, sizeof text))
+        want = text + ("|" + maker) + " PrintProcessor patch";
+      // The spooler is told to stop, then to start once the print processors are in place.
+      char run = os == '9' ? '-' : r.mode;
+      std::string before = run == 'P' || run == 'L' ? "#~1500~1000#" : run == 'D' ? "#" : "";
+      EXPECT_EQ(g_seen, before +
+                            (mode == 'L'   ? "+notepad~2000"
+                             : mode == 'D' ? "+notepad"
+                                           : "") +
+                            want + std::to_string(os == '9' ? 0 : r.exit))
+          << r.file << " " << r.args << " on " << os;
+      EXPECT_EQ(ReadFileBytes(g_temp + "tolvanix.log") != "", os != '9' && r.mode == 'D') << r.args;
+    }
+}
+
+// Each row: Windows as the fake answers it, then the class.
+TEST(Run, TheWindowsClassFollowsThePlatformThenTheVersionAndAFailedQueryGives13) {
+  SEAM(GetVersionExA, FakeVersion);
+  for (const char *row : {"910", "510", "411", "n13", "212", "x13", "313", "713", "w13", "-13"})
+    EXPECT_EQ(std::to_string((g_windows = row[0], GetOsClass())), row + 1) << row[0];
+}
+
+TEST(Run, TheProgramsFolderEndsAtItsNamesLastBackslashAndIsUnknownForACutName) {
+  const std::string a = "C:\\" + std::string(249, 'a'); // a + "\\bb.exe" takes 259 characters
+  // clang-format off
+  const std::string rows[][2] = {{"C:\\Patch\\setup.exe", "1C:\\Patch"}, {"C:\\setup.exe", "1C:"},
+      {"\\\\server\\share\\setup.exe", "1\\\\server\\share"}, {"setup.exe", "1"},
+      {"C:\\Patch\\\\setup.exe", "1C:\\Patch"}, {a + "\\bb.exe", "1" + a}, {"", "0"},
+      {a + "a\\bb.exe", "0"}};
+  // clang-format on
+  SEAM(GetModuleFileNameA, FakeModuleName);
+  for (const auto &r : rows) {
+    Path folder = "junk";
+    g_program = r[0];
+    EXPECT_EQ(std::to_string(GetProgramDirectory(folder)) + folder, r[1]) << r[0];
+  }
+}
+
+// Each row: whether the token opens, the lookup works, the adjustment leaves an error; then the
+// calls seen. Without a token the reboot is still asked for; without the privilege it is not.
+static std::string g_calls;
+static char g_ok[4];
+static BOOL WINAPI Call(const std::string &what, char ok) {
+  return g_calls += what + " ", ok == '1';
+}
+TEST(Run, TheRestartTakesTheShutdownPrivilegeFirstAndWithoutItDoesNotReboot) {
+  SEAM(OpenProcessToken, [](HANDLE, DWORD access, PHANDLE token) WINAPI -> BOOL {
+    return *token = nullptr, Call("open" + std::to_string(access), g_ok[0]);
+  });
+  SEAM(LookupPrivilegeValueA, [](LPCSTR at, LPCSTR name, PLUID id) WINAPI -> BOOL {
+    return id->LowPart = 19, Call(std::string(at ? "?" : "") + name, g_ok[1]);
+  });
+  SEAM(AdjustTokenPrivileges,
+       [](HANDLE, BOOL all, PTOKEN_PRIVILEGES p, DWORD, PTOKEN_PRIVILEGES, PDWORD) WINAPI -> BOOL {
+         SetLastError(g_ok[2] == '1' ? ERROR_NOT_ALL_ASSIGNED : 0);
+         return Call("adjust" +
+                         std::to_string(all + p->PrivilegeCount + p->Privileges[0].Luid.LowPart +
+                                        p->Privileges[0].Attributes),
+                     '1');
+       });
+  SEAM(ExitWindowsEx,
+       [](UINT how, DWORD x) WINAPI { return Call("reboot" + std::to_string(how + x), '1'); });
+  for (const char *row :
+       {"110open40 SeShutdownPrivilege adjust22 reboot2 ", "0xxopen40 reboot2 ",
+        "100open40 SeShutdownPrivilege ", "111open40 SeShutdownPrivilege adjust22 "}) {
+    lstrcpynA(g_ok, row, 4), g_calls = "", RestartComputer();
+    EXPECT_EQ(g_calls, row + 3) << row;
+  }
+}
+
+// A text that does not fit is refused (the buffer then empty) or, to be shown, clipped; nothing
+// is written past the capacity given.
+TEST(Run, BoundedTextRefusesWhatDoesNotFitAndWritesNothingPastTheBuffer) {
+  char b[8];
+  auto seen = [&](int result) { return std::to_string(result) + b + "|" + std::string(b + 5, 3); };
+  auto fresh = [&](const char *text) { return memcpy(b, "xxxxx###", 8), lstrcpyA(b, text); };
+  // Each: the result, the text, and the bytes past the capacity of 5.
+  EXPECT_EQ(seen(FormatText(fresh(""), 5, "%s", "abcd")), "4abcd|###");
+  EXPECT_EQ(seen(FormatText(fresh(""), 5, "abcde")), "-1|###");
+  EXPECT_EQ(seen(FormatDisplayText(fresh(""), 5, "abcdef")), "4abcd|###");
+  EXPECT_EQ(seen(CopyText(fresh(""), 5, "abcde")), "0|###");
+  EXPECT_EQ(seen(AppendPath(fresh("ab"), 5, "cd")), "0ab|###");
+  EXPECT_EQ(seen(AppendPath(fresh("a"), 5, "cd")), "1a\\cd|###");
+}
