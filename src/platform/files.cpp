@@ -82,26 +82,93 @@ int GetFileIdentity(HANDLE file, FileIdentity *id) {
   return 1;
 }
 
-int DeleteIfSameFile(const char *name, const FileIdentity &id) {
-  // The check and the deletion act on one handle, so nothing can be swapped in between; a link
-  // at the name opens what it leads to, which is not our file.
-  HANDLE file = Os.CreateFileA(name, DELETE | FILE_READ_ATTRIBUTES,
+namespace {
+
+// What name leads to now, opened with access, when it is the file id; else INVALID_HANDLE_VALUE.
+// A link at the name opens what it leads to, which is not our file. An identity never learnt
+// (all zeros) matches nothing.
+HANDLE OpenIfSameFile(const char *name, const FileIdentity &id, DWORD access) {
+  if (!id.volume && !id.indexHigh && !id.indexLow)
+    return INVALID_HANDLE_VALUE;
+  HANDLE file = Os.CreateFileA(name, access | FILE_READ_ATTRIBUTES,
                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  FileIdentity found;
+  if (file != INVALID_HANDLE_VALUE &&
+      !(GetFileIdentity(file, &found) && found.volume == id.volume &&
+        found.indexHigh == id.indexHigh && found.indexLow == id.indexLow)) {
+    Os.CloseHandle(file);
+    file = INVALID_HANDLE_VALUE;
+  }
+  return file;
+}
+
+struct IoStatus {
+  LONG status;
+  ULONG_PTR information;
+};
+const int kFileRenameInformation = 10;
+const int kFileDispositionInformation = 13;
+
+} // namespace
+
+int DeleteIfSameFile(const char *name, const FileIdentity &id) {
+  // The check and the deletion act on one handle, so nothing can be swapped in between.
+  HANDLE file = OpenIfSameFile(name, id, DELETE);
   if (file == INVALID_HANDLE_VALUE)
     return 0;
-  FileIdentity found;
-  int deleted = 0;
-  if (GetFileIdentity(file, &found) && found.volume == id.volume &&
-      found.indexHigh == id.indexHigh && found.indexLow == id.indexLow) {
-    // FileDispositionInformation (13): the file goes when this handle closes.
-    struct {
-      LONG status;
-      ULONG_PTR information;
-    } io = {0, 0};
-    BOOLEAN disposition = TRUE;
-    deleted = Os.NtSetInformationFile(file, &io, &disposition, sizeof disposition, 13) >= 0;
-  }
+  IoStatus io = {0, 0};
+  BOOLEAN disposition = TRUE; // the file goes when this handle closes
+  int deleted = Os.NtSetInformationFile(file, &io, &disposition, sizeof disposition,
+                                        kFileDispositionInformation) >= 0;
   Os.CloseHandle(file);
   return deleted;
+}
+
+int MoveIfSameFile(const char *name, const FileIdentity &id, const char *destination) {
+  // FILE_RENAME_INFORMATION: the new name relative to a folder handle, in UTF-16.
+  struct {
+    BOOLEAN replace;
+    HANDLE folder;
+    ULONG length;
+    WCHAR name[MAX_PATH];
+  } rename;
+  FillBytes(&rename, sizeof rename, 0);
+  char folder[MAX_PATH];
+  if (!CopyText(folder, MAX_PATH, destination))
+    return 0;
+  int cut = -1;
+  for (int i = 0; folder[i]; ++i)
+    if (folder[i] == '\\')
+      cut = i;
+  if (cut < 0)
+    return 0;
+  const char *leaf = destination + cut + 1;
+  for (int i = 0; leaf[i]; ++i) {
+    // Only the program's own fixed names come here, all of them ASCII.
+    if (static_cast<unsigned char>(leaf[i]) >= 0x80)
+      return 0;
+    rename.name[i] = static_cast<WCHAR>(leaf[i]);
+    rename.length += sizeof(WCHAR);
+  }
+  folder[cut + 1] = 0;
+
+  HANDLE file = OpenIfSameFile(name, id, DELETE);
+  if (file == INVALID_HANDLE_VALUE)
+    return 0;
+  // The folder is held from here to the move, so a folder swapped in by name afterwards (a
+  // junction pointed elsewhere) cannot take the file.
+  HANDLE held =
+      Os.CreateFileA(folder, FILE_TRAVERSE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                     nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  int moved = 0;
+  if (held != INVALID_HANDLE_VALUE) {
+    rename.replace = TRUE;
+    rename.folder = held;
+    IoStatus io = {0, 0};
+    moved = Os.NtSetInformationFile(file, &io, &rename, sizeof rename, kFileRenameInformation) >= 0;
+    Os.CloseHandle(held);
+  }
+  Os.CloseHandle(file);
+  return moved;
 }

@@ -56,7 +56,7 @@ struct PlatformOps {
   SetDefaultDllDirectoriesFn SetDefaultDllDirectories;
   SetDllDirectoryAFn SetDllDirectoryA;
 
-  // NTDLL, loaded in every NT process: deletion through a handle already held.
+  // NTDLL, loaded in every NT process: deletion and renaming through a handle already held.
   NtSetInformationFileFn NtSetInformationFile;
 
   // USER32, imported statically.

@@ -21,7 +21,9 @@ static int ReportIsOpen() {
 // target, not the link. The report is written to a fresh name of its own that no other program
 // could foresee, made with CREATE_NEW, which fails on any existing name instead of following it,
 // and is then moved over tolvanix.log; a move replaces the directory entry (a link itself, never
-// its target).
+// its target). Once the draft is closed, others could put a file of their own at its name or
+// swap the folder for another: the move takes only the draft itself, into the folder as it is
+// held at that moment.
 static FileIdentity ReportDraftIdentity;
 
 static HANDLE CreateReportDraft(const char *folder) {
@@ -51,7 +53,7 @@ static void OpenReport() {
 // old name cannot be replaced (a directory, or read-only on Windows) the draft is removed and
 // the old name is left as it is.
 static int PlaceReport() {
-  if (Os.MoveFileExA(ReportDraftName, ReportName, MOVEFILE_REPLACE_EXISTING))
+  if (MoveIfSameFile(ReportDraftName, ReportDraftIdentity, ReportName))
     return 1;
   DeleteIfSameFile(ReportDraftName, ReportDraftIdentity);
   return 0;

@@ -103,9 +103,12 @@ void KeepErrorLog() {
     HANDLE empty = CreateFreshFile(folder, "KPP", ErrorLogName);
     if (empty == INVALID_HANDLE_VALUE)
       return;
+    ErrorLogKnown = GetFileIdentity(empty, &ErrorLogIdentity);
     Os.CloseHandle(empty);
   }
-  // A move replaces the name itself, a link planted there included, never what it leads to.
-  // Should the name refuse (a folder stands there), the log stays under its own name.
-  Os.MoveFileExA(ErrorLogName, kept, MOVEFILE_REPLACE_EXISTING);
+  // As the report is put in place: only our own log moves, and the move replaces the name itself,
+  // a link planted there included, never what it leads to. Should the name refuse (a folder
+  // stands there), the log stays under its own name.
+  if (ErrorLogKnown)
+    MoveIfSameFile(ErrorLogName, ErrorLogIdentity, kept);
 }

@@ -14,6 +14,41 @@ TEST(ErrorLog, IsAFileOfItsOwnThatOthersCanReadButNotTouchAndNoneWithoutATempFol
   EXPECT_STREQ(MakeErrorLogName(), "");
 }
 
+// Once our file in the temp folder is closed, another program swaps the folder for one of its
+// own with a file at our file's name: that file never takes the final name. (Wine's handles
+// keep their path, so a swap after the move has begun cannot be shown here.)
+static std::string g_folder; // the temp folder, without its backslash
+static int g_swaps;
+
+TEST(TempFolder, AFileSwappedInAfterOursIsClosedNeverTakesTheFinalName) {
+  SEAM(GetTempPathA, [](DWORD size, LPSTR path) WINAPI -> DWORD {
+    return lstrlenA(lstrcpynA(path, (g_folder + "\\").c_str(), size));
+  });
+  SEAM(CloseHandle, [](HANDLE file) WINAPI {
+    BOOL closed = CloseHandle(file);
+    WIN32_FIND_DATAA found;
+    HANDLE search =
+        g_swaps ? INVALID_HANDLE_VALUE : FindFirstFileA((g_folder + "\\KPP*.tmp").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+      FindClose(search), g_swaps = 1;
+      EXPECT_TRUE(MoveFileA(g_folder.c_str(), (g_folder + "o").c_str()));
+      EXPECT_TRUE(CreateDirectoryA(g_folder.c_str(), nullptr));
+      WriteFileBytes(g_folder + "\\" + found.cFileName, "planted");
+    }
+    return closed;
+  });
+  for (std::string name : {"tolvanix.log", kKeptErrorLogName}) {
+    g_folder = NewFolder(), g_swaps = 0;
+    if (name == kKeptErrorLogName) {
+      Log log;
+      AppendErrorLog("ours \r\n");
+      KeepErrorLog();
+    } else
+      WriteDiagnosticReport(0);
+    EXPECT_EQ(std::to_string(g_swaps) + ReadFileBytes(g_folder + "\\" + name), "1") << name;
+  }
+}
+
 static char g_fail; // 'S' or 'D' another service or display name, 'M' the manager refuses,
                     // 'L' the listing fails, 'A' no memory for it
 static DWORD g_state;
