@@ -14,9 +14,13 @@ template <typename... A> LONG WINAPI UnavailableNt(A...) { return static_cast<LO
 
 HMODULE LoadSystemLibrary(const char *name) {
   char path[MAX_PATH];
-  if (!GetSystemDirectoryA(path, MAX_PATH) || !AppendPath(path, MAX_PATH, name))
+  UINT length = GetSystemDirectoryA(path, MAX_PATH);
+  // A folder that does not fit is not in the buffer at all.
+  if (length == 0 || length >= MAX_PATH || !AppendPath(path, MAX_PATH, name))
     return nullptr;
-  return LoadLibraryA(path);
+  // The library's own imports are then looked for in the system directory first, not in the
+  // current folder, which NT 4.0 searches before it (the run leaves that folder only later).
+  return LoadLibraryExA(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
 }
 
 int BindPlatform() {

@@ -93,7 +93,8 @@ extern PlatformOps Os;
 int BindPlatform();
 
 // LoadLibraryA with a bare name searches the program's own folder first; a full path into the
-// system directory does not search at all.
+// system directory does not search for the library, and its own imports are looked for beside
+// it first.
 HMODULE LoadSystemLibrary(const char *name);
 
 // Sets entry to module's export name, or to stand_in when there is none. Returns 1 when found.
