@@ -61,23 +61,22 @@ class Case:
             else "")
 
 
-DEFAULTS = dict(windows="win7", program="tolvanix.exe", args="", cmdline=None,
-                ini="[tolvanix]\r\n", cases=(), tag="2K", src=None, package="C:\\pkg", files={},
-                pre=(), setenv={}, env={}, watch=None, answer="cancel",
-                timeout=20, exit=0, mode=None, log=None, calls=None, check=None)
+DEFAULTS = dict(windows="win7", args="", ini="[tolvanix]\r\n", cases=(), tag="2K", src=None,
+                package="C:\\pkg", files={}, pre=(), setenv={}, env={}, watch=None,
+                answer="cancel", timeout=20, exit=0, mode=None, log=None, calls=None, check=None)
 ROWS = {}
 
 
 def row(name, **fields):
-    """Declares a scenario. Set-up: windows (win98, nt40, win2k, winxp, win7, win10); program
-    (its file name), args, or cmdline ("{program}": its path); ini (text, {section: [name or
-    (key, name)]}, None: no file); cases (Case rows), their tag and src; the package folder;
-    files ({path: text, bytes, File, Link, (content, time), None to remove; "...\\": a folder});
-    pre (commands, or the helper's "hold PATH" and "window CLASS|TITLE"); setenv (the program's
-    environment); env (Wine's); watch (called every 10 ms during the run); answer ("ok",
-    "cancel", "escape"); timeout. To be seen: exit; mode (P, L, U, V, D: its box; None: no box);
-    log (L mode: "{pp}", "{sys}" the cases' lines; None "{pp}{sys}"; False: no log file; ...:
-    not looked at); calls (the stand-in's "<file> <event> <watched>"); check (the rest)."""
+    """Declares a scenario. Set-up: windows (win98, nt40, win2k, winxp, win7, win10); args;
+    ini (text, {section: [name or (key, name)]}, None: no file); cases (Case rows), their tag
+    and src; the package folder; files ({path: text, bytes, File, Link, (content, time), None to
+    remove; "...\\": a folder}); pre (commands, or the helper's "hold PATH" and "window
+    CLASS|TITLE"); setenv (the program's environment); env (Wine's); watch (called every 10 ms
+    during the run); answer ("ok", "cancel"); timeout. To be seen: exit; mode (P, L, U, V, D:
+    its box; None: no box); log (L mode: "{pp}", "{sys}" the cases' lines; None "{pp}{sys}";
+    False: no log file; ...: not looked at); calls (the stand-in's "<file> <event> <watched>");
+    check (the rest)."""
     assert name not in ROWS and set(fields) <= set(DEFAULTS), name
     ROWS[name] = dict(DEFAULTS, name=name, **fields)
 
@@ -139,7 +138,7 @@ class Run:
     def stage(self):
         sc, helper = self.sc, File("bedhelper.exe")
         files = {"C:\\pkg\\modules\\NT\\": "", "C:\\pkg\\modules\\2K\\": "", "C:\\work\\": "",
-                 sc["package"] + "\\" + sc["program"]: File("../tolvanix.exe"),
+                 sc["package"] + "\\tolvanix.exe": File("../tolvanix.exe"),
                  "C:\\tolvbed\\bedhelper.exe": helper, "C:\\windows\\notepad.exe": helper,
                  SYS + "\\notepad.exe": helper}
         ini, lists = sc["ini"], {}
@@ -159,11 +158,11 @@ class Run:
         files.update(sc["files"])
         for path, content in files.items():
             self.place(path, content)
-        command = sc["cmdline"] or '"{program}"' + (" " + sc["args"] if sc["args"] else "")
+        program = '"%s\\tolvanix.exe"' % sc["package"]
         plan = [("version", sc["windows"]), ("answer", sc["answer"]), ("cwd", "C:\\work"),
-                ("cmdline", command.format(program=sc["package"] + "\\" + sc["program"])),
+                ("cmdline", program + (" " + sc["args"] if sc["args"] else "")),
                 ("timeout_ms", str(sc["timeout"] * 1000))]
-        plan += [("pre", line.format(helper="C:\\tolvbed\\bedhelper.exe")) for line in sc["pre"]]
+        plan += [("pre", line) for line in sc["pre"]]
         plan += [("setenv", "%s=%s" % kv) for kv in sc["setenv"].items()]
         self.place("C:\\tolvbed\\plan.txt", "".join("%s=%s\n" % kv for kv in plan))
         if os.getuid() == 0:
@@ -197,7 +196,7 @@ class Run:
                 self.sc["watch"](self)
             time.sleep(0.01)
         f = self.fields
-        self.exit_code, self.elapsed_ms = int(f.get("exit", -1)), int(f.get("elapsed_ms", -1))
+        self.exit_code = int(f.get("exit", -1))
         names = f.get("pending", "").split("\n")  # the pending renames, the marker left out
         self.pending = [p for p in zip(names[0::2], names[1::2])
                         if p[0] and "\\tolvbed\\restart.src" not in p[0].lower()]

@@ -131,10 +131,7 @@ static void answer(HWND box, DWORD program) {
   out(key, "%s icon=%d owner=%d program=%d", buttons, icon, GetWindow(box, GW_OWNER) != NULL,
       pid == program);
   ++nboxes;
-  if (!strncmp(word, "escape", 6))
-    PostMessageA(box, WM_COMMAND, IDCANCEL, 0);
-  else
-    SendMessageA(GetDlgItem(box, strncmp(word, "ok", 2) ? IDCANCEL : IDOK), BM_CLICK, 0, 0);
+  SendMessageA(GetDlgItem(box, strncmp(word, "ok", 2) ? IDCANCEL : IDOK), BM_CLICK, 0, 0);
   for (i = 0; i < 200 && IsWindowVisible(box); ++i)
     Sleep(10);
 }
@@ -178,7 +175,6 @@ static DWORD set_up(char *step) {
 static int session(void) {
   char key[32], *value;
   const char *item;
-  DWORD start;
   HKEY k;
   int i;
   FILE *f = fopen(BED "plan.txt", "r");
@@ -197,10 +193,8 @@ static int session(void) {
   for (i = 0; (item = planned("setenv", i)) != NULL; ++i)
     if ((value = strchr(item, '=')) != NULL)
       *value = 0, SetEnvironmentVariableA(item, value + 1);
-  start = GetTickCount();
   out("exit", "%lu",
       run(planned("cmdline", 0), planned("cwd", 0), atol(planned("timeout_ms", 0)), 1));
-  out("elapsed_ms", "%lu", GetTickCount() - start);
   for (i = 0; i < 500 && followers_running(); ++i)
     Sleep(20);
   if (followers_running())
