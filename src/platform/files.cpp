@@ -135,15 +135,9 @@ int MoveIfSameFile(const char *name, const FileIdentity &id, const char *destina
   } rename;
   FillBytes(&rename, sizeof rename, 0);
   char folder[MAX_PATH];
-  if (!CopyText(folder, MAX_PATH, destination))
+  if (!GetParentFolder(destination, folder))
     return 0;
-  int cut = -1;
-  for (int i = 0; folder[i]; ++i)
-    if (folder[i] == '\\')
-      cut = i;
-  if (cut < 0)
-    return 0;
-  const char *leaf = destination + cut + 1;
+  const char *leaf = destination + lstrlenA(folder);
   for (int i = 0; leaf[i]; ++i) {
     // Only the program's own fixed names come here, all of them ASCII.
     if (static_cast<unsigned char>(leaf[i]) >= 0x80)
@@ -151,7 +145,6 @@ int MoveIfSameFile(const char *name, const FileIdentity &id, const char *destina
     rename.name[i] = static_cast<WCHAR>(leaf[i]);
     rename.length += sizeof(WCHAR);
   }
-  folder[cut + 1] = 0;
 
   HANDLE file = OpenIfSameFile(name, id, DELETE);
   if (file == INVALID_HANDLE_VALUE)

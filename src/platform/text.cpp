@@ -79,3 +79,19 @@ void FillBytes(void *p, unsigned n, unsigned char value) {
   while (n--)
     *bytes++ = value;
 }
+
+int GetParentFolder(const char *path, char (&folder)[MAX_PATH]) {
+  if (!CopyText(folder, MAX_PATH, path))
+    return 0;
+  int cut = -1;
+  for (int i = 0; folder[i]; ++i)
+    if (folder[i] == '\\')
+      cut = i;
+  if (cut < 0) {
+    folder[0] = 0;
+    return 0;
+  }
+  // With its backslash: "C:\" stays a root, not the current folder of drive C:.
+  folder[cut + 1] = 0;
+  return 1;
+}

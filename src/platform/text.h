@@ -20,5 +20,9 @@ int CopyText(char *buf, int cap, const char *src);
 // fit; buf is then unchanged.
 int AppendPath(char *buf, int cap, const char *name);
 
+// The folder of path, with its trailing backslash. Returns 0 (folder empty) when path names
+// none.
+int GetParentFolder(const char *path, char (&folder)[MAX_PATH]);
+
 // Fills n bytes at p with value; the product links no C runtime, so no memset to lean on here.
 void FillBytes(void *p, unsigned n, unsigned char value);

@@ -37,22 +37,6 @@ INT OpenPackageFile(const char *source) {
 
 } // namespace
 
-int GetTargetFolder(const char *target, char (&folder)[MAX_PATH]) {
-  if (!CopyText(folder, MAX_PATH, target))
-    return 0;
-  int cut = -1;
-  for (int i = 0; folder[i]; ++i)
-    if (folder[i] == '\\')
-      cut = i;
-  if (cut < 0) {
-    folder[0] = 0;
-    return 0;
-  }
-  // With its backslash: "C:\" stays a root, not the current folder of drive C:.
-  folder[cut + 1] = 0;
-  return 1;
-}
-
 Expansion ExpandPackageFile(const char *source, const char *folder, char (&expanded)[MAX_PATH],
                             FileIdentity *identity) {
   expanded[0] = 0;
@@ -118,7 +102,7 @@ int CanReplaceNow(const char *target) {
 CopyBlock FindCopyBlock(const char *target) {
   char folder[MAX_PATH];
   DWORD attributes =
-      GetTargetFolder(target, folder) ? Os.GetFileAttributesA(folder) : INVALID_FILE_ATTRIBUTES;
+      GetParentFolder(target, folder) ? Os.GetFileAttributesA(folder) : INVALID_FILE_ATTRIBUTES;
   if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY))
     return kNoFolder;
   attributes = Os.GetFileAttributesA(target);

@@ -24,8 +24,6 @@ enum Expansion { kExpanded, kNoPackageFile, kNoRoom, kExpansionFailed };
 // nothing. identity, when given, receives the new file's.
 Expansion ExpandPackageFile(const char *source, const char *folder, char (&expanded)[MAX_PATH],
                             FileIdentity *identity = nullptr);
-// The folder of target, with its trailing backslash. Returns 0 when target names none.
-int GetTargetFolder(const char *target, char (&folder)[MAX_PATH]);
 // What stands in the way of a copy onto target, whatever its package file: kNoFolder when the
 // target's folder is not there (the expansion then finds no room beside it), kNotAFile when
 // something that is not a file has the target's name (InstallExpansion refuses it).

@@ -56,7 +56,7 @@ int CopySplFile(const char *source, const char *target) {
   char expanded[MAX_PATH];
   expanded[0] = 0;
   Expansion expansion = kNoRoom;
-  if (GetTargetFolder(target, folder))
+  if (GetParentFolder(target, folder))
     expansion = ExpandPackageFile(source, folder, expanded);
   if (expansion == kNoRoom || expansion == kExpansionFailed)
     LogReplaceFailure(kLineExpansionFailed, target);
