@@ -8,10 +8,9 @@ import re
 from bed import VICTIM, row, Case, File, TEMP, SYS, COMPANION
 
 # version.dll and lz32.dll (loadable through WINEDLLOVERRIDES, as Windows would) and notepad.exe
-# record themselves when they run, the libraries also when their A calls are made, which a
-# compressed newer file needs all of. Wine's user32 imports version.dll, so the planted one
-# attaches to every program at its start ("static"); any other record, or another Notepad, ran
-# a plant.
+# record themselves when they run or are called. Wine's user32 imports version.dll, so the planted
+# one attaches to every program at its start ("static"); any other record, or another Notepad,
+# ran a plant. A compressed newer file makes the program call both libraries.
 PLANTS = {"%s\\%s" % (folder, name): File(kind) for folder in ("C:\\pkg", "C:\\work")
           for name, kind in (("version.dll", "planted.dll"), ("lz32.dll", "planted.dll"),
                              ("notepad.exe", "bedhelper.exe"))}
