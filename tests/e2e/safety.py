@@ -8,10 +8,11 @@ import re
 from bed import VICTIM, row, Case, File, TEMP, SYS, COMPANION
 
 # version.dll and lz32.dll (loadable through WINEDLLOVERRIDES, as Windows would) and notepad.exe
-# record themselves when they run. Wine's user32 imports version.dll, so the planted one attaches
-# to every program at its start ("static"); any other record, or another Notepad, ran a plant.
+# record themselves when they run or are called. Wine's user32 imports version.dll, so the planted
+# one attaches to every program at its start ("static"); any other record, or another Notepad,
+# ran a plant. A compressed newer file makes the program call both libraries.
 PLANTS = {"%s\\%s" % (folder, name): File(kind) for folder in ("C:\\pkg", "C:\\work")
-          for name, kind in (("version.dll", "standin.dll"), ("lz32.dll", "standin.dll"),
+          for name, kind in (("version.dll", "planted.dll"), ("lz32.dll", "planted.dll"),
                              ("notepad.exe", "bedhelper.exe"))}
 
 
@@ -22,6 +23,7 @@ def nothing_planted_ran(r):
 
 
 row("planted_files_do_not_run", args="/L", mode="L", log=..., files=PLANTS,
+    cases=[Case("planted_gate.dll", ("v1_0_0_9.dll", 0), ("v1_0_0_10.dll_", 0), "copied")],
     env={"WINEDLLOVERRIDES": "version,lz32=n,b;notepad.exe=n"}, check=nothing_planted_ran)
 
 NEWER = [Case("tmpless_pp.dll", ("v1_0_0_9.dll", 0), ("v1_0_0_10.dll_", 0), "copied"),

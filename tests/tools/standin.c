@@ -5,7 +5,9 @@
  * start), attach-refused, InstService, UninstService, detach-free, detach-exit; <watched> is the
  * first line of system32\kvwatch.dll then ("-": none), which dates a call against the patch.
  * Variants: ATTACH [1] the attach's answer; RESULT [1] the exports'; EXPORTS [2] both, 1
- * InstService, 0 neither; NEEDS_DEP imports KvDep from kvdep.dll; DEP exports it. */
+ * InstService, 0 neither; NEEDS_DEP imports KvDep from kvdep.dll; DEP exports it; SYSTEM the A
+ * calls of VERSION and LZ32 too, failing, so that a planted one a program uses shows (Wine's
+ * user32 binds a planted version.dll at every start and calls its W calls). */
 #include <string.h>
 #include <windows.h>
 
@@ -55,6 +57,21 @@ __declspec(dllexport) int InstService(void) { return record("InstService"); }
 #endif
 #if EXPORTS >= 2
 __declspec(dllexport) int UninstService(void) { return record("UninstService"); }
+#endif
+#ifdef SYSTEM
+#pragma GCC diagnostic ignored "-Wunused-parameter" /* unnamed parameters are C23 */
+#define SYSTEM_CALL(type, name, parameters, failure)                                               \
+  __declspec(dllexport) type WINAPI name parameters {                                              \
+    record(#name);                                                                                 \
+    return failure;                                                                                \
+  }
+SYSTEM_CALL(DWORD, GetFileVersionInfoSizeA, (LPCSTR name, LPDWORD handle), 0)
+SYSTEM_CALL(BOOL, GetFileVersionInfoA, (LPCSTR name, DWORD handle, DWORD size, LPVOID data), 0)
+SYSTEM_CALL(BOOL, VerQueryValueA, (LPCVOID block, LPCSTR path, LPVOID *value, PUINT size), 0)
+SYSTEM_CALL(INT, LZOpenFileA, (LPSTR name, LPOFSTRUCT of, WORD style), LZERROR_BADINHANDLE)
+SYSTEM_CALL(INT, LZInit, (INT file), LZERROR_BADINHANDLE)
+SYSTEM_CALL(LONG, LZCopy, (INT from, INT to), LZERROR_BADINHANDLE)
+SYSTEM_CALL(VOID, LZClose, (INT file), )
 #endif
 #if EXPORTS == 0
 /* Without one explicit export the linker would export every function. */

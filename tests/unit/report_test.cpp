@@ -49,6 +49,35 @@ TEST(TempFolder, AFileSwappedInAfterOursIsClosedNeverTakesTheFinalName) {
   }
 }
 
+// A name another program can foresee, it can take first: two runs started together (see main)
+// begin apart, and within a run no name repeats or follows the one before by one.
+TEST(TempFolder, FreshNamesCannotBeForeseenAcrossRunsOrWithinARun) {
+  char self[MAX_PATH], line[] = "tests --first-fresh-name", name[MAX_PATH];
+  PROCESS_INFORMATION runs[2];
+  STARTUPINFOA start = {};
+  start.cb = sizeof start;
+  DWORD first[2] = {0, 0};
+  GetModuleFileNameA(nullptr, self, MAX_PATH);
+  for (auto &run : runs)
+    ASSERT_TRUE(
+        CreateProcessA(self, line, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &start, &run))
+        << GetLastError();
+  for (int i = 0; i < 2; ++i) {
+    WaitForSingleObject(runs[i].hProcess, 30000);
+    GetExitCodeProcess(runs[i].hProcess, &first[i]);
+    CloseHandle(runs[i].hProcess), CloseHandle(runs[i].hThread);
+  }
+  EXPECT_TRUE(first[0] && first[0] != first[1]) << std::hex << first[0] << " " << first[1];
+  std::string folder = NewFolder() + "\\", names;
+  for (DWORD i = 0, previous = 0, number; i < 64; ++i, previous = number) {
+    ASSERT_TRUE(MakeFreshName(folder.c_str(), "KPP", name)) << folder;
+    number = strtoul(name + folder.size() + 3, nullptr, 16);
+    ASSERT_TRUE(names.find(name + folder.size()) == std::string::npos && number != previous + 1)
+        << name << " after " << names;
+    names += name + folder.size();
+  }
+}
+
 static char g_fail; // 'S' or 'D' another service or display name, 'M' the manager refuses,
                     // 'L' the listing fails, 'A' no memory for it
 static DWORD g_state;

@@ -7,6 +7,7 @@
 
 #include "app/app.h"
 #include "check/check.h"
+#include "platform/files.h"
 #include "platform/library.h"
 #include "platform/platform.h"
 #include "platform/text.h"
