@@ -15,8 +15,8 @@ fresh=(env -u DISPLAY -u WINEPREFIX -u WINEARCH -u WINEDEBUG -u WINEDLLOVERRIDES
 
 "${fresh[@]}" bash scripts/demo || fail "bash scripts/demo exited $?"
 
-awk '/^## /{in_section = $0 == "## Try it by hand"} in_section && /^```/{if (open) exit; open = 1; next}
-  open' README.md >"$home/block.sh"
+awk '/^## /{in_section = $0 == "## Try it by hand"}
+  in_section && /^```/{if (open) exit; open = 1; next} open' README.md >"$home/block.sh"
 # Each shell of the block (the one that starts it and the one xvfb-run opens) reports a line
 # that fails; bash gives a command the rest of a script file it reads from standard input.
 echo 'trap '\''echo "README line failed with exit code $?: $BASH_COMMAND"'\'' ERR' >"$home/env.sh"
@@ -27,10 +27,10 @@ echo "== what it printed:" && tr -d '\r' <"$home/out.txt" | tee "$home/seen.txt"
 ! grep -q '^README line failed' "$home/seen.txt" || fail "a line of the block failed"
 summary=$(tr '\n' ' ' <README.md | grep -o '`plan: [^`]*`' | head -n 1 | tr -d '`')
 grep -qxF "$summary" "$home/seen.txt" || fail "plan did not end in: $summary"
-# The last of the four summaries (package, plan, verify, verify) closes the restarted session's
-# verify: both files replaced there.
+# From the third summary line (package, plan, verify) to the fourth: the verify after the restart.
 replaced=$(awk '/^(package|plan|verify):.* exit code [0-9]+$/ {++n; next}
   n == 3 && /state: replaced( |$)/ {++r} END {print r + 0}' "$home/seen.txt")
-[ "$replaced" = 2 ] || fail "verify after the restart gave 'state: replaced' $replaced time(s), not 2"
-grep -qx 3010 "$home/seen.txt" || fail "the quiet run's whole exit code, 3010, was not shown"
+[ "$replaced" = 2 ] || fail "verify after the restart: 'state: replaced' $replaced time(s), not 2"
+grep -qx 3010 "$home/seen.txt" || fail "cmd did not show the quiet run's whole exit code, 3010"
+grep -qx "the shell's \$? shows 194" "$home/seen.txt" || fail "the shell's \$? did not show 194"
 exit $status
