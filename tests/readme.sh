@@ -1,28 +1,25 @@
 #!/usr/bin/env bash
-# What the README tells a new user to type, as it prints it: `bash scripts/demo`, then the
-# "Try it by hand" block read out of README.md and fed line by line to a shell, as typed, in a
-# home folder of its own (so its Wine prefix is new); then the lines the README quotes are
-# looked for in what the block printed. CTest runs it as the test "readme".
+# What the README tells a new user to type, as it prints it (CTest's test "readme"): `bash
+# scripts/demo`, then the "Try it by hand" block read out of README.md and fed to a shell as
+# typed, in a home folder (so a Wine prefix) of its own; then the lines the README quotes.
 set -u
-repo=$(cd "$(dirname "$0")/.." && pwd)
-cd "$repo"
+cd "$(dirname "$0")/.."
 home=$(mktemp -d "${TOLVANIX_E2E_RUN_DIR:-/tmp}/readme.XXXXXX")
-# Ends only the Wine session of this test's own prefix.
 trap 'HOME=$home WINEPREFIX=$home/tolvanix-try wineserver -k 2>/dev/null; rm -rf "$home"' EXIT
 status=0
 fail() { echo "README test: $*" >&2; status=1; }
 fresh=(env -u DISPLAY -u WINEPREFIX -u WINEARCH -u WINEDEBUG -u WINEDLLOVERRIDES HOME="$home")
-
 "${fresh[@]}" bash scripts/demo || fail "bash scripts/demo exited $?"
 
 awk '/^## /{in_section = $0 == "## Try it by hand"}
   in_section && /^```/{if (open) exit; open = 1; next} open' README.md >"$home/block.sh"
-# Each shell of the block (the one that starts it and the one xvfb-run opens) reports a line
-# that fails; bash gives a command the rest of a script file it reads from standard input.
-echo 'trap '\''echo "README line failed with exit code $?: $BASH_COMMAND"'\'' ERR' >"$home/env.sh"
-echo "== the by-hand block, as README.md gives it:" && cat "$home/block.sh"
+# Both shells that read the block (this one, and the one xvfb-run opens, which reads on where
+# this one stopped) report a line that fails; the scripts it runs keep to their own rules.
+echo '[ "$0" != bash ] || trap '\''echo "README line failed with exit code $?: $BASH_COMMAND"'\'' ERR' \
+  >"$home/env.sh"
+# To a file, not a pipe: a Wine process left behind would hold a pipe open.
 "${fresh[@]}" BASH_ENV="$home/env.sh" bash <"$home/block.sh" >"$home/out.txt" 2>&1
-echo "== what it printed:" && tr -d '\r' <"$home/out.txt" | tee "$home/seen.txt"
+echo "== what the by-hand block printed:" && tr -d '\r' <"$home/out.txt" | tee "$home/seen.txt"
 
 ! grep -q '^README line failed' "$home/seen.txt" || fail "a line of the block failed"
 summary=$(tr '\n' ' ' <README.md | grep -o '`plan: [^`]*`' | head -n 1 | tr -d '`')
