@@ -60,8 +60,10 @@ FILES = {
 # The same files for Windows NT 4.0.
 for _name in ("kvpp7x.dll", "kvppnew.dll", "kvhl05c.exe", "kvqrt7xb.dll", "kvsrv05c.ksi"):
     FILES["C:\\pkg\\modules\\NT\\" + _name] = FILES["C:\\pkg\\modules\\2K\\" + _name]
-TARGETS = [PRTPROCS + "kvpp7x.dll", PRTPROCS + "kvppnew.dll", SYS + "kvhl05c.exe",
-           SYS + "kvhl05d.exe", SYS + "kvqrt7xb.dll", SYS + "kvsrv05c.ksi"]
+# Every listed installed file and what the run must do to it: the story the table tells.
+TARGETS = {PRTPROCS + "kvpp7x.dll": "replaced now", PRTPROCS + "kvppnew.dll": "replaced now",
+           SYS + "kvhl05c.exe": "at the restart", SYS + "kvhl05d.exe": "skipped",
+           SYS + "kvqrt7xb.dll": "refused", SYS + "kvsrv05c.ksi": "replaced now"}
 PRE = [
     # The driver's helper program is running: its file cannot be replaced until the restart.
     "hold " + SYS + "kvhl05c.exe",
@@ -107,7 +109,8 @@ def before_bytes(target):
 
 
 def outcome(r, target, plan):
-    """What the run did to the file, as seen in the prefix, and why, in the plan's words."""
+    """What the run did to the file, as seen in the prefix, and why, in the plan's words; the
+    expected outcome too where it is another."""
     waiting = any(t and t.lower().endswith(target.lower()) for _, t in r.pending)
     after = r.file(target)
     if waiting:
@@ -122,13 +125,19 @@ def outcome(r, target, plan):
     old, new = plan.get("installed version"), plan.get("package version")
     if what in ("replaced now", "refused") and (old or new):
         why += " (installed %s, package %s)" % (old or "none", new or "none")
+    if what != TARGETS[target]:
+        r.failures.append("%s: %s, where the demo expects %s" % (target, what, TARGETS[target]))
+        what += " (EXPECTED %s)" % TARGETS[target]
     return "%s: %s" % (what, why) if why else what
 
 
-def verify(r, title):
+def verify(r, title, expected):
     code, out = r.run_console("%s verify C:\\pkg --json" % CHECK)
     heading("%s: what tolvanix-check verify says of each listed file (exit code %d)" % (
         title, code))
+    if code != expected:
+        r.failures.append("%s, verify exits %d, where the demo expects %d" % (
+            title, code, expected))
     print("%-44s %s" % ("installed file", "state (reason)"))
     for x in records(out):
         if x.get("type") == "file":
@@ -167,13 +176,13 @@ def show(r, started):
     heading("Operations waiting for the restart (file -> its new name)")
     for source, target in r.pending:
         print("%s -> %s" % (source, target or "(delete)"))
-    verify(r, "Before the restart")
+    verify(r, "Before the restart", 1)  # the held file waits
 
     r.after_restart()
     heading("After the restart: every listed installed file")
     for target in TARGETS:
         print("%-44s %s" % (target.replace(SYS, "system32\\"), file_state(r, target)))
-    verify(r, "After the restart")
+    verify(r, "After the restart", 0)
 
     code, out = r.run_console("C:\\pkg\\tolvanix.exe /D")
     report = bed.TEMP + "\\tolvanix.log"
@@ -182,6 +191,8 @@ def show(r, started):
             break
         time.sleep(0.1)
     heading("tolvanix.exe /D: the diagnostic report (%s)" % report)
+    if r.file(report) is None:
+        r.failures.append("tolvanix.exe /D wrote no report")
     print((r.file(report) or b"(no report)").decode("latin-1").replace("\r\n", "\n").rstrip())
     print("\nThe patch run took %.1f s (its fixed waits: 1.5 s + 1.0 s around the spooler, "
           "2.0 s before the log is deleted); the whole demo %.0f s." % (
@@ -190,24 +201,30 @@ def show(r, started):
 
 def main():
     sc = dict(bed.DEFAULTS, name="demo", args="/L", ini=INI, files=FILES, pre=PRE, timeout=60)
-    work = os.path.join(bed.shell('echo "$TOLV_WORK"').strip(), "demo")
+    # Its own folder, so that a demo never takes the prefix of another one running.
+    work = os.path.join(bed.shell('echo "$TOLV_WORK"').strip(), "demo.%d" % os.getpid())
     progress("Making the sample machine: a Wine prefix (the first time about 20 s), the "
              "package in C:\\pkg, an older driver installed...")
     bed.shell("tolv_ensure_template")
     if os.path.exists(work):
         shutil.rmtree(work)
     r = bed.Run(sc, BUILD, work)
+    r.failures = []
     started = time.monotonic()
     try:
         progress("Running tolvanix-check package and plan, then tolvanix.exe /L...")
         r.execute()
-        if r.fields.get("done") != "1":
-            print(r.describe())
+        if r.fields.get("done") != "1" or r.exit_code != 0 or len(r.boxes) != 1:
+            print("The patch run did not end in its closing box with exit code 0:\n" +
+                  r.describe(), file=sys.stderr)
             return 1
         show(r, started)
     finally:
         r.end_session()
         shutil.rmtree(work, ignore_errors=True)
+    if r.failures:
+        print("\nThe demo did not go as it says:\n  " + "\n  ".join(r.failures), file=sys.stderr)
+        return 1
     return 0
 
 

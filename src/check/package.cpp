@@ -73,7 +73,22 @@ int NameFault(const char *name) {
   return 0;
 }
 
+// The profile functions know comments only on lines of their own: "kv.dll   ; the driver" is
+// read whole, blanks and all. A ';' after a blank is far likelier a comment than a name.
+int HoldsComment(const char *value) {
+  for (const char *p = value; *p; ++p)
+    if (*p == ';' && p > value && (p[-1] == ' ' || p[-1] == '\t'))
+      return 1;
+  return 0;
+}
+
 void CheckName(const char *ini, const char *section, const char *key, const char *name) {
+  if (HoldsComment(name))
+    Finding(kWarning, ini, section, key,
+            "\"%s\" holds a ';' after a blank: a comment after a value is part of the value, so "
+            "the patcher looks for a file of exactly this name: put the comment on a line of its "
+            "own",
+            name);
   if (LooksLikeUtf8(name))
     Finding(kWarning, ini, section, key,
             "\"%s\" looks like UTF-8, but tolvanix.ini is read in the system's ANSI code page, "
@@ -556,6 +571,11 @@ int CheckPackage(const char *folder) {
   else if (lstrlenA(maker) >= 299)
     Finding(kWarning, ini, "tolvanix", "Manufacturer",
             "longer than 298 characters: the patcher cuts it");
+  else if (HoldsComment(maker))
+    Finding(kWarning, ini, "tolvanix", "Manufacturer",
+            "\"%s\" holds a ';' after a blank: a comment after a value is part of the value, so "
+            "the caption reads \"%s PrintProcessor patch\": put the comment on a line of its own",
+            maker, maker);
   else if (LooksLikeUtf8(maker))
     Finding(kWarning, ini, "tolvanix", "Manufacturer",
             "\"%s\" looks like UTF-8, but tolvanix.ini is read in the system's ANSI code page: "

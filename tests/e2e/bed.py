@@ -196,7 +196,7 @@ class Run:
                 self.sc["watch"](self)
             time.sleep(0.01)
         f = self.fields
-        self.exit_code = int(f.get("exit", -1))
+        self.exit_code, self.elapsed_ms = int(f.get("exit", -1)), int(f.get("elapsed_ms", -1))
         names = f.get("pending", "").split("\n")  # the pending renames, the marker left out
         self.pending = [p for p in zip(names[0::2], names[1::2])
                         if p[0] and "\\tolvbed\\restart.src" not in p[0].lower()]

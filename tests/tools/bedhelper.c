@@ -175,6 +175,7 @@ static DWORD set_up(char *step) {
 static int session(void) {
   char key[32], *value;
   const char *item;
+  DWORD start;
   HKEY k;
   int i;
   FILE *f = fopen(BED "plan.txt", "r");
@@ -193,8 +194,10 @@ static int session(void) {
   for (i = 0; (item = planned("setenv", i)) != NULL; ++i)
     if ((value = strchr(item, '=')) != NULL)
       *value = 0, SetEnvironmentVariableA(item, value + 1);
+  start = GetTickCount();
   out("exit", "%lu",
       run(planned("cmdline", 0), planned("cwd", 0), atol(planned("timeout_ms", 0)), 1));
+  out("elapsed_ms", "%lu", GetTickCount() - start);
   for (i = 0; i < 500 && followers_running(); ++i)
     Sleep(20);
   if (followers_running())

@@ -25,16 +25,21 @@ TEST(Check, EachTrapInACleanPackageGivesExactlyOneFindingOfItsLevel) {
       {"1=absent.dll", "error", "missing from modules\\\\NT"}, {"1=*.dll", "error", "wildcard"},
       {"1=binary_differs.dll", "warning", "disagrees"}, {"1=..\\x.dll", "error", "not a bare file"},
       {"", "error", "lacks UninstService", "inst_only.dll"},
+      {"1=v1_0_0_10.dll ;new", "warning", "exactly this name"},
+      {"[tolvanix]\r\nManufacturer=Kestova\t; box", "warning", "Kestova\\u0009; box PrintProc"},
       {"!", "warning", "no list names a file"}}; // "!": a tolvanix.ini without lists
   // clang-format on
   for (const auto &t : traps) {
     std::string dir = NewFolder() + "\\";
     for (const char *folder : {"modules", "modules\\NT", "modules\\2K"})
       CreateDirectoryA((dir + folder).c_str(), nullptr);
-    // The trap's payload for NT 4.0 (none for absent.dll), a good one for 2000 and later.
-    for (std::string file : {"v1_0_0_10.dll", "german.dll", "v8000_0_0_0.dll", "commas.dll",
-                             "binary_differs.dll", "payload.txt", "cut.dll_", "absent.dll"}) {
-      CopyFileA((g_testfiles + file).c_str(), (dir + "modules\\NT\\" + file).c_str(), FALSE);
+    // The trap's payload for NT 4.0 (none for absent.dll; a name with a comment is the file
+    // before the blank), a good one for 2000 and later.
+    for (std::string file :
+         {"v1_0_0_10.dll", "german.dll", "v8000_0_0_0.dll", "commas.dll", "binary_differs.dll",
+          "payload.txt", "cut.dll_", "absent.dll", "v1_0_0_10.dll ;new"}) {
+      CopyFileA((g_testfiles + file.substr(0, file.find(' '))).c_str(),
+                (dir + "modules\\NT\\" + file).c_str(), FALSE);
       CopyFileA((g_testfiles + "v1_0_0_10.dll_").c_str(), (dir + "modules\\2K\\" + file).c_str(),
                 FALSE);
     }
