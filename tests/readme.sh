@@ -4,6 +4,11 @@
 # typed, in a home folder (so a Wine prefix) of its own; then the lines the README quotes.
 set -u
 cd "$(dirname "$0")/.."
+. scripts/wine-env.sh
+if ! tolv_can_run32; then
+  echo "SKIPPED: $tolv_why_no32; the README's programs are 32-bit" >&2
+  exit $TOLV_SKIP
+fi
 home=$(mktemp -d "${TOLVANIX_E2E_RUN_DIR:-/tmp}/readme.XXXXXX")
 trap 'HOME=$home WINEPREFIX=$home/tolvanix-try wineserver -k 2>/dev/null; rm -rf "$home"' EXIT
 status=0

@@ -307,6 +307,15 @@ def run(name, build, keep=False):
     return failure is None
 
 
+def can_run32():
+    return subprocess.run(["bash", "-c", '. "$0"; tolv_can_run32', WINE_ENV]).returncode == 0
+
+
+def needs32(sc):
+    """Whether a scenario runs a 32-bit Windows program."""
+    return True
+
+
 def main(args):
     sys.modules["bed"] = sys.modules[__name__]
     sys.path.insert(0, HERE)
@@ -321,6 +330,13 @@ def main(args):
     names = list(ROWS) if "--all" in args else [a for a in args if a != "--keep"]
     if not names or set(names) - set(ROWS):
         sys.exit(__doc__ + "\nunknown: %s" % " ".join(set(names) - set(ROWS)))
+    if not can_run32():
+        skipped = [n for n in names if needs32(ROWS[n])]
+        names = [n for n in names if n not in skipped]
+        for name in skipped:
+            print("SKIPPED %s: %s" % (name, shell("echo \"$tolv_why_no32\"").strip()))
+        if not names:
+            return int(shell("echo $TOLV_SKIP"))
     xvfb = None
     if not os.environ.get("DISPLAY"):
         os.environ["DISPLAY"], xvfb = shell("tolv_start_xvfb").split()
