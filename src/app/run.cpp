@@ -108,7 +108,6 @@ int RunTolvanix(HINSTANCE instance, const char *args) {
   char caption[kTextCapacity];
   char message[kTextCapacity];
 
-  ErrorLogEnabled = 0;
   message[0] = 0;
   caption[0] = 0;
   captionFormat[0] = 0;
@@ -141,7 +140,6 @@ int RunTolvanix(HINSTANCE instance, const char *args) {
     WriteDiagnosticReport(!options.quiet);
     return 0;
   case LogPatch: {
-    ErrorLogEnabled = 1;
     MakeErrorLogName();
     outcome = RunPatch(options, osClass, message);
     // Unattended, nobody reads the log in Notepad: it stays under a name the README gives.

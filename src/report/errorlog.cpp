@@ -8,8 +8,6 @@
 #include "platform/text.h"
 #include "report/report.h"
 
-int ErrorLogEnabled;
-
 namespace {
 
 enum LogState { kNotMade, kOpen, kClosed };
@@ -60,7 +58,8 @@ const char *MakeErrorLogName() {
 }
 
 int AppendErrorLog(const char *text) {
-  if (!ErrorLogEnabled || ErrorLogName[0] == 0)
+  // Only an L run names the log; before that, and once it is closed, lines go nowhere.
+  if (ErrorLogName[0] == 0)
     return 1;
   if (ErrorLogState == kNotMade)
     MakeErrorLog();

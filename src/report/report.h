@@ -4,11 +4,11 @@
 #include <windows.h>
 
 // errorlog.cpp
-extern int ErrorLogEnabled;
 // Names the log (a fresh "KPP" name in the temp folder that no other program can foresee; the
-// file is made by the first append) and returns the name, valid for the rest of the run.
+// file is made by the first append) and returns the name, valid for the rest of the run. Only
+// a named log takes lines: a run that never names one logs nothing.
 const char *MakeErrorLogName();
-// Appends text, exactly its bytes, when logging is on. Returns 1 in every case.
+// Appends text, exactly its bytes, to a named log not yet closed. Returns 1 in every case.
 int AppendErrorLog(const char *text);
 // Ends the appends and lets other programs read the log. Returns its name (which changes from
 // the first one only when something stood at that name by the first append).
