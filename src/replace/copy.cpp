@@ -57,7 +57,8 @@ void DecideCopy(const char *source, const char *target, const char *folder, int 
   char beside[MAX_PATH];
   if (!elsewhere && GetParentFolder(target, beside))
     folder = beside;
-  if (folder)
+  // An empty folder is none: a fresh name there would fall in the current folder.
+  if (folder && folder[0])
     d.expansion = ExpandPackageFile(source, folder, d.expanded, &d.identity);
   d.block = FindCopyBlock(target);
   // Beside a missing folder the patcher's expansion finds no room, wherever the check's went.

@@ -81,7 +81,8 @@ struct CopyDecision {
   int failures;                   // how many of those lines are failures (refusals are not)
 };
 // Expands the package file source into folder (null: beside target, where the patcher
-// installs from) and decides the copy onto target: forced is "/FOW". Installs nothing; the
+// installs from) and decides the copy onto target: forced is "/FOW". A folder elsewhere that
+// takes no new file, or an empty one, leaves the decision blind. Installs nothing; the
 // expansion stays for ExecuteCopy or DiscardDecision.
 void DecideCopy(const char *source, const char *target, const char *folder, int forced,
                 CopyDecision *decision);
