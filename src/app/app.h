@@ -6,16 +6,13 @@
 
 enum RunMode { Patch, Diagnose, LogPatch, Uninstall, Version };
 
-// "/QUIET": no box, no Notepad, no restart, and an exit code for deployment tools.
-extern int QuietRun;
-
 // run.cpp
 // Finds the mode letter: the character right after the first "/" of the argument text.
 // Returns 1 and sets *letter when there is one, 0 when there is no "/" or it ends the text.
 int FindModeLetter(const char *args, unsigned char *letter);
 RunMode SelectRunMode(unsigned char letter);
 // Applies "/OS=NT", "/OS=2000", "/FOW" and "/QUIET" (case-sensitive, anywhere in the text).
-void ApplyOptions(const char *args, OsTag *tag);
+void ApplyOptions(const char *args, RunOptions *options);
 // The whole run, from the recorded instance to the closing box. Returns the exit code: 0, or
 // with "/QUIET" 3010 (done; a restart finishes it) or 1603 (a listed file was not replaced).
 int RunTolvanix(HINSTANCE instance, const char *args);
@@ -25,3 +22,19 @@ int RunTolvanix(HINSTANCE instance, const char *args);
 // empty text. Returns 0.
 int ShowClosingBox(const char *text, const char *caption);
 void RestartComputer();
+
+// diagnostic.cpp
+// A report line, and the time and version texts, are formed in buffers of this many characters.
+static const int kReportTextCapacity = 500;
+typedef char ReportText[kReportTextCapacity];
+// Writes tolvanix.log in the temp folder and, when asked to, opens it in Notepad. Returns 1.
+int WriteDiagnosticReport(int showInNotepad);
+// Writes text and "\r\n". Returns 0 when the report is not open, else the last write's result.
+int WriteReportLine(const char *text);
+// Writes the record of <system directory>\name. Returns 1 when the file is present, 0 when it
+// is absent or when its path or a line would not fit (the record is then not written at all).
+int WriteFileRecord(const char *name);
+// The helper service's current state (1 to 7), or -1 when it is not among the active services.
+int GetHelperServiceState();
+// Writes the UTC time text into buffer and returns buffer.
+char *FormatFileTime(const FILETIME *time, ReportText &buffer);

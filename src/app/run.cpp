@@ -5,10 +5,8 @@
 #include "replace/replace.h"
 #include "report/report.h"
 #include "service/service.h"
+#include "strings.h"
 
-int QuietRun;
-
-static const int kTextCapacity = 300;
 // What a quiet run tells the deployment tool that started it, in Windows Installer's codes.
 static const int kExitRestartNeeded = 3010;
 static const int kExitFailed = 1603;
@@ -56,15 +54,15 @@ static int Contains(const char *text, const char *word) {
   return 0;
 }
 
-void ApplyOptions(const char *args, OsTag *tag) {
+void ApplyOptions(const char *args, RunOptions *options) {
   if (Contains(args, "/OS=NT"))
-    *tag = kOsTagNT;
+    options->tag = kOsTagNT;
   if (Contains(args, "/OS=2000"))
-    *tag = kOsTag2K;
+    options->tag = kOsTag2K;
   if (Contains(args, "/FOW"))
-    ForceOverwrite = 1;
+    options->force = 1;
   if (Contains(args, "/QUIET"))
-    QuietRun = 1;
+    options->quiet = 1;
 }
 
 // The first letter of the program's own file name; none (the patch) when the name is unknown,
@@ -82,14 +80,26 @@ static unsigned char LetterFromFileName() {
   return static_cast<unsigned char>(name[start]);
 }
 
-static void RunPatch(OsTag tag, char *message) {
-  PatchPrintProcessor(tag);
+// The patch in its order: the print processors with the spooler stopped, the companion told
+// to stop its helper service around the system files.
+static RunOutcome RunPatch(const RunOptions &options, unsigned osClass, char *message) {
+  RunOutcome outcome;
+  FillBytes(&outcome, sizeof outcome, 0);
+  if (PatchesPrintProcessor(osClass)) {
+    StopSpoolService("spooler");
+    // The stop request does not wait for the spooler to let go of its files.
+    Os.Sleep(1500);
+    PatchPrintProcessor(options, &outcome);
+    Os.Sleep(1000);
+    StartSpoolService("spooler");
+  }
   LoadPrintProcessor();
   KvSplServiceControl(kStopRequest);
-  PatchSystemFiles(tag);
+  PatchSystemFiles(options, &outcome);
   KvSplServiceControl(kStartRequest);
   UnloadPrintProcessor();
-  Os.LoadStringA(ProgramInstance, 3, message, kTextCapacity);
+  Os.LoadStringA(ProgramInstance, IDS_RESTART, message, kTextCapacity);
+  return outcome;
 }
 
 int RunTolvanix(HINSTANCE instance, const char *args) {
@@ -98,13 +108,12 @@ int RunTolvanix(HINSTANCE instance, const char *args) {
   char caption[kTextCapacity];
   char message[kTextCapacity];
 
-  ErrorLogEnabled = 0;
   message[0] = 0;
   caption[0] = 0;
   captionFormat[0] = 0;
   ProgramInstance = instance;
 
-  Os.LoadStringA(ProgramInstance, 2, captionFormat, kTextCapacity);
+  Os.LoadStringA(ProgramInstance, IDS_CAPTION, captionFormat, kTextCapacity);
   ReadPatchConfigValue("tolvanix", "Manufacturer", "Kestova", maker, kTextCapacity);
   // Only a person reads the caption, so an overlong maker word is clipped, not refused.
   FormatDisplayText(caption, kTextCapacity, captionFormat, maker);
@@ -115,23 +124,26 @@ int RunTolvanix(HINSTANCE instance, const char *args) {
   unsigned osClass = GetOsClass();
   if (osClass == kOsClass9x)
     return 0;
-  OsTag tag = osClass == kOsClassNT4 ? kOsTagNT : kOsTag2K;
+  RunOptions options;
+  FillBytes(&options, sizeof options, 0);
+  options.tag = osClass == kOsClassNT4 ? kOsTagNT : kOsTag2K;
 
   if (!haveLetter)
     letter = LetterFromFileName();
-  ApplyOptions(args, &tag);
+  ApplyOptions(args, &options);
 
+  RunOutcome outcome;
+  FillBytes(&outcome, sizeof outcome, 0);
   RunMode mode = SelectRunMode(letter);
   switch (mode) {
   case Diagnose:
-    WriteDiagnosticReport(!QuietRun);
+    WriteDiagnosticReport(!options.quiet);
     return 0;
   case LogPatch: {
-    ErrorLogEnabled = 1;
     MakeErrorLogName();
-    RunPatch(tag, message);
+    outcome = RunPatch(options, osClass, message);
     // Unattended, nobody reads the log in Notepad: it stays under a name the README gives.
-    if (QuietRun) {
+    if (options.quiet) {
       KeepErrorLog();
       break;
     }
@@ -144,20 +156,20 @@ int RunTolvanix(HINSTANCE instance, const char *args) {
     LoadPrintProcessor();
     KvSplServiceControl(kStopRequest);
     UnloadPrintProcessor();
-    Os.LoadStringA(ProgramInstance, 4, message, kTextCapacity);
+    Os.LoadStringA(ProgramInstance, IDS_UNINSTALLED, message, kTextCapacity);
     break;
   case Version:
-    Os.LoadStringA(ProgramInstance, 1, message, kTextCapacity);
+    Os.LoadStringA(ProgramInstance, IDS_VERSION, message, kTextCapacity);
     break;
   case Patch:
-    RunPatch(tag, message);
+    outcome = RunPatch(options, osClass, message);
     break;
   }
   // No box and so never a restart: the deployment tool decides that, told by the exit code.
-  if (QuietRun) {
+  if (options.quiet) {
     if (mode == Version)
       return 0;
-    return ReplaceFailures ? kExitFailed : kExitRestartNeeded;
+    return outcome.failures ? kExitFailed : kExitRestartNeeded;
   }
   return ShowClosingBox(message, caption);
 }

@@ -15,8 +15,6 @@ struct CheckState {
   int json;      // one JSON object per line instead of text for a person
   int errors;    // findings so far
   int warnings;
-  char *pending; // PendingFileRenameOperations, read once per plan or verify
-  DWORD pendingSize;
 };
 extern CheckState Check;
 
@@ -108,16 +106,22 @@ struct PlanTally {
   int atRestart;
   int notReplaced;
 };
-int PlanPatch(const char *folder, OsTag tag, PlanTally *tally);
-int VerifyPatch(const char *folder, OsTag tag);
+int PlanPatch(const char *folder, const RunOptions &options, PlanTally *tally);
+int VerifyPatch(const char *folder, const RunOptions &options);
 
-// The restart operations waiting in PendingFileRenameOperations, read once per run.
-int LoadPendingOperations();
-void FreePendingOperations();
+// The restart operations waiting in PendingFileRenameOperations, read once per plan or verify.
+struct PendingOperations {
+  char *text;
+  DWORD size;
+};
+// Returns 1 (text null when nothing waits), or 0 when the value cannot be read.
+int LoadPendingOperations(PendingOperations *pending);
+void FreePendingOperations(PendingOperations *pending);
 // Calls action for every operation on target: from is the file to be moved, to its new name
 // ("" for a deletion). Returns how many there were.
 typedef void (*PendingAction)(const char *from, const char *to, void *context);
-int ForEachPendingOperation(const char *target, PendingAction action, void *context);
+int ForEachPendingOperation(const PendingOperations &pending, const char *target,
+                            PendingAction action, void *context);
 
 // command.cpp --------------------------------------------------------------------------------
 

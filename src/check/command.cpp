@@ -102,72 +102,106 @@ int Usage(const char *why) {
   return 2;
 }
 
+// The command line as read: the command, its folder and the patcher's options.
+struct CheckCommand {
+  char command[16];
+  char folder[MAX_PATH];
+  int which; // 1 package, 2 plan, 3 verify, else 0
+  int help;
+  int haveTag;
+  RunOptions options;
+};
+
+// Returns null, or why the command line is bad usage.
+const char *ParseArguments(const char *args, CheckCommand *c) {
+  FillBytes(c, sizeof *c, 0);
+  c->options.tag = kOsTag2K;
+  const char *why = nullptr;
+  const char *cursor = args;
+  char word[MAX_PATH];
+  int got;
+  while ((got = NextWord(&cursor, word, MAX_PATH)) != 0) {
+    if (got < 0)
+      why = "an argument is longer than 259 characters";
+    else if (lstrcmpA(word, "--help") == 0 || lstrcmpA(word, "-h") == 0 ||
+             lstrcmpA(word, "/?") == 0 || (c->command[0] == 0 && lstrcmpA(word, "help") == 0))
+      c->help = 1;
+    else if (lstrcmpA(word, "--json") == 0)
+      Check.json = 1;
+    else if (lstrcmpA(word, "/FOW") == 0)
+      c->options.force = 1;
+    else if (lstrcmpA(word, "/OS=NT") == 0)
+      c->haveTag = 1, c->options.tag = kOsTagNT;
+    else if (lstrcmpA(word, "/OS=2000") == 0)
+      c->haveTag = 2, c->options.tag = kOsTag2K;
+    else if (word[0] == '-' || word[0] == '/')
+      why = "unknown option";
+    else if (c->command[0] == 0) {
+      if (!CopyText(c->command, sizeof c->command, word))
+        why = "unknown command";
+    } else if (c->folder[0] == 0)
+      CopyText(c->folder, MAX_PATH, word);
+    else
+      why = "more than one folder";
+  }
+  c->which = lstrcmpA(c->command, "package") == 0  ? 1
+             : lstrcmpA(c->command, "plan") == 0   ? 2
+             : lstrcmpA(c->command, "verify") == 0 ? 3
+                                                   : 0;
+  if (!why && c->which == 0)
+    why = c->command[0] ? "unknown command" : "no command";
+  if (!why && c->which == 1 && (c->options.force || c->haveTag))
+    why = "/OS= and /FOW apply to plan and verify only";
+  return why;
+}
+
+void EmitSummary(const CheckCommand &c, const PlanTally &tally) {
+  CheckRecord record;
+  char headline[200];
+  char counts[120];
+  counts[0] = 0;
+  if (c.which == 2)
+    FormatText(counts, sizeof counts,
+               " %d file(s) would be replaced now, %d at the restart, %d not at all;", tally.now,
+               tally.atRestart, tally.notReplaced);
+  FormatText(headline, sizeof headline, "%s:%s %d error(s), %d warning(s), exit code %d", c.command,
+             counts, Check.errors, Check.warnings, CheckExitCode());
+  BeginRecord(&record, "summary", headline);
+  AddJsonField(&record, "command", c.command);
+  if (c.which == 2) {
+    AddJsonNumber(&record, "replace now", tally.now);
+    AddJsonNumber(&record, "replace at the restart", tally.atRestart);
+    AddJsonNumber(&record, "not replaced", tally.notReplaced);
+  }
+  AddJsonNumber(&record, "errors", Check.errors);
+  AddJsonNumber(&record, "warnings", Check.warnings);
+  AddJsonNumber(&record, "exit", CheckExitCode());
+  EmitRecord(&record);
+}
+
 } // namespace
 
 int RunCheck(const char *args) {
   Check.errors = 0;
   Check.warnings = 0;
   Check.json = 0;
-  char command[16];
-  char folder[MAX_PATH];
-  command[0] = 0;
-  folder[0] = 0;
-  int force = 0;
-  int haveTag = 0;
-  OsTag tag = kOsTag2K;
-  const char *why = nullptr;
-
-  const char *cursor = args;
-  char word[MAX_PATH];
-  int got;
-  int help = 0;
-  while ((got = NextWord(&cursor, word, MAX_PATH)) != 0) {
-    if (got < 0)
-      why = "an argument is longer than 259 characters";
-    else if (lstrcmpA(word, "--help") == 0 || lstrcmpA(word, "-h") == 0 ||
-             lstrcmpA(word, "/?") == 0 || (command[0] == 0 && lstrcmpA(word, "help") == 0))
-      help = 1;
-    else if (lstrcmpA(word, "--json") == 0)
-      Check.json = 1;
-    else if (lstrcmpA(word, "/FOW") == 0)
-      force = 1;
-    else if (lstrcmpA(word, "/OS=NT") == 0)
-      haveTag = 1, tag = kOsTagNT;
-    else if (lstrcmpA(word, "/OS=2000") == 0)
-      haveTag = 2, tag = kOsTag2K;
-    else if (word[0] == '-' || word[0] == '/')
-      why = "unknown option";
-    else if (command[0] == 0) {
-      if (!CopyText(command, sizeof command, word))
-        why = "unknown command";
-    } else if (folder[0] == 0)
-      CopyText(folder, MAX_PATH, word);
-    else
-      why = "more than one folder";
-  }
-  if (help) {
+  CheckCommand c;
+  const char *why = ParseArguments(args, &c);
+  if (c.help) {
     WriteText(kHelp);
     return 0;
   }
-  int which = lstrcmpA(command, "package") == 0  ? 1
-              : lstrcmpA(command, "plan") == 0   ? 2
-              : lstrcmpA(command, "verify") == 0 ? 3
-                                                 : 0;
-  if (!why && which == 0)
-    why = command[0] ? "unknown command" : "no command";
-  if (!why && which == 1 && (force || haveTag))
-    why = "/OS= and /FOW apply to plan and verify only";
   if (why)
     return Usage(why);
 
   // The patcher reads its configuration next to itself; the default folder is this program's.
   char full[MAX_PATH];
-  if (folder[0] == 0) {
+  if (c.folder[0] == 0) {
     ProgramInstance = nullptr;
     GetProgramDirectory(full);
   } else {
     char *part = nullptr;
-    DWORD length = CheckOs.GetFullPathNameA(folder, MAX_PATH, full, &part);
+    DWORD length = CheckOs.GetFullPathNameA(c.folder, MAX_PATH, full, &part);
     if (length == 0 || length >= MAX_PATH)
       return Usage("the folder's full path does not fit in 259 characters");
     // Without a trailing backslash, as the patcher's program directory.
@@ -177,38 +211,16 @@ int RunCheck(const char *args) {
 
   PlanTally tally;
   FillBytes(&tally, sizeof tally, 0);
-  if (which == 1) {
+  if (c.which == 1) {
     CheckPackage(full);
   } else {
-    unsigned osClass = GetOsClass();
-    if (!haveTag)
-      tag = osClass == kOsClassNT4 ? kOsTagNT : kOsTag2K;
-    ForceOverwrite = force;
-    if (which == 2)
-      PlanPatch(full, tag, &tally);
+    if (!c.haveTag)
+      c.options.tag = GetOsClass() == kOsClassNT4 ? kOsTagNT : kOsTag2K;
+    if (c.which == 2)
+      PlanPatch(full, c.options, &tally);
     else
-      VerifyPatch(full, tag);
+      VerifyPatch(full, c.options);
   }
-  CheckRecord record;
-  char headline[200];
-  char counts[120];
-  counts[0] = 0;
-  if (which == 2)
-    FormatText(counts, sizeof counts,
-               " %d file(s) would be replaced now, %d at the restart, %d not at all;", tally.now,
-               tally.atRestart, tally.notReplaced);
-  FormatText(headline, sizeof headline, "%s:%s %d error(s), %d warning(s), exit code %d", command,
-             counts, Check.errors, Check.warnings, CheckExitCode());
-  BeginRecord(&record, "summary", headline);
-  AddJsonField(&record, "command", command);
-  if (which == 2) {
-    AddJsonNumber(&record, "replace now", tally.now);
-    AddJsonNumber(&record, "replace at the restart", tally.atRestart);
-    AddJsonNumber(&record, "not replaced", tally.notReplaced);
-  }
-  AddJsonNumber(&record, "errors", Check.errors);
-  AddJsonNumber(&record, "warnings", Check.warnings);
-  AddJsonNumber(&record, "exit", CheckExitCode());
-  EmitRecord(&record);
+  EmitSummary(c, tally);
   return CheckExitCode();
 }

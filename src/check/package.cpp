@@ -416,13 +416,131 @@ void CheckCompanion(const char *folder) {
   EmitRecord(&record);
 }
 
+// tolvanix.ini of the package folder, as the patcher finds it. Returns 0, with the finding
+// reported, when there is none to read.
+int FindPackageIni(const char *folder, char (&ini)[MAX_PATH]) {
+  DWORD attributes = Os.GetFileAttributesA(folder);
+  if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    Finding(kError, folder, "", "", "the package folder does not exist");
+    return 0;
+  }
+  if (!CopyText(ini, MAX_PATH, folder) || !AppendPath(ini, MAX_PATH, "tolvanix.ini")) {
+    Finding(kError, folder, "", "",
+            "the package folder's path is too long: tolvanix.ini beside it does not fit in 259 "
+            "characters, so the patcher reads no configuration");
+    return 0;
+  }
+  HANDLE file = Os.CreateFileA(ini, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    DWORD error = GetLastError();
+    char number[16];
+    FormatText(number, sizeof number, "%lu", error);
+    Finding(kError, ini, "", "",
+            error == ERROR_FILE_NOT_FOUND
+                ? "missing: the patcher reads nothing and replaces no file"
+                : "cannot be read (error %s): the patcher reads nothing and replaces no file",
+            number);
+    CheckCompanion(folder);
+    return 0;
+  }
+  Os.CloseHandle(file);
+  return 1;
+}
+
+// The maker's name, which the closing box's caption shows.
+void CheckMaker(const char *ini) {
+  char maker[kTextCapacity];
+  ReadConfigValueAt(ini, "tolvanix", "Manufacturer", kAbsent, maker, sizeof maker);
+  int makerAbsent = lstrcmpA(maker, kAbsent) == 0;
+  if (makerAbsent)
+    CopyText(maker, sizeof maker, "Kestova");
+  else if (maker[0] == 0)
+    Finding(kWarning, ini, "tolvanix", "Manufacturer",
+            "empty: the caption starts with a blank (\" PrintProcessor patch\")");
+  else if (lstrlenA(maker) >= kTextCapacity - 1)
+    Finding(kWarning, ini, "tolvanix", "Manufacturer",
+            "longer than 298 characters: the patcher cuts it");
+  else if (HoldsComment(maker))
+    Finding(kWarning, ini, "tolvanix", "Manufacturer",
+            "\"%s\" holds a ';' after a blank: a comment after a value is part of the value, so "
+            "the caption reads \"%s PrintProcessor patch\": put the comment on a line of its own",
+            maker, maker);
+  else if (LooksLikeUtf8(maker))
+    Finding(kWarning, ini, "tolvanix", "Manufacturer",
+            "\"%s\" looks like UTF-8, but tolvanix.ini is read in the system's ANSI code page: "
+            "the caption shows it as it reads here",
+            maker);
+  CheckRecord record;
+  char line[400];
+  FormatText(line, sizeof line, "closing box caption: \"%s PrintProcessor patch\"", maker);
+  BeginRecord(&record, "maker", line);
+  AddJsonField(&record, "Manufacturer", maker);
+  AddTextField(&record, "from",
+               makerAbsent ? "the default, as [tolvanix] has no Manufacturer"
+                           : "[tolvanix] Manufacturer");
+  EmitRecord(&record);
+}
+
+// Every list's entries, counted into counts, and the shared source, read into src.
+void CheckLists(const char *ini, int (&counts)[kPatchListCount], Path &src) {
+  // The one list whose entries share a source, SRC.
+  const PatchList &helpers = kPatchLists[kHelperList];
+  ReadConfigValueAt(ini, helpers.section, helpers.sourceKey, kAbsent, src, MAX_PATH);
+  int srcAbsent = lstrcmpA(src, kAbsent) == 0;
+  if (srcAbsent)
+    CopyText(src, MAX_PATH, helpers.sourceDefault);
+
+  CheckRecord record;
+  char line[400];
+  int named = 0;
+  for (int l = 0; l < kPatchListCount; ++l) {
+    const PatchList &list = kPatchLists[l];
+    Path name;
+    while (counts[l] < list.limit && ListedNameAt(ini, list.section, counts[l], name)) {
+      char key[16];
+      FormatText(key, sizeof key, "%d", counts[l]);
+      CheckName(ini, list.section, key, name);
+      FormatText(line, sizeof line, "[%s] %s = %s", list.section, key, name);
+      BeginRecord(&record, "entry", line);
+      AddJsonField(&record, "section", list.section);
+      AddJsonField(&record, "key", key);
+      AddJsonField(&record, "value", name);
+      EmitRecord(&record);
+      ++counts[l];
+    }
+    named += counts[l];
+    CheckUnreadKeys(ini, list, counts[l]);
+  }
+
+  if (named == 0)
+    Finding(kWarning, ini, "", "",
+            "no list names a file: the patcher replaces nothing, yet it stops and starts the "
+            "spooler and asks to restart Windows");
+  if (counts[kHelperList] > 0) {
+    if (src[0] == 0)
+      Finding(kError, ini, helpers.section, helpers.sourceKey,
+              "empty: every KVSPLPROC entry would be replaced from the package folder itself");
+    else
+      CheckName(ini, helpers.section, helpers.sourceKey, src);
+  }
+  FormatText(line, sizeof line, "[%s] %s = %s", helpers.section, helpers.sourceKey, src);
+  BeginRecord(&record, "source", line);
+  AddJsonField(&record, "SRC", src);
+  AddJsonField(&record, "default", srcAbsent ? "yes" : "no");
+  if (counts[kHelperList] == 0)
+    AddTextField(&record, "used", "no, as [KVSPLPROC] names no file");
+  else if (srcAbsent)
+    AddTextField(&record, "from", "the default, as [KVSPLPROC] has no SRC");
+  EmitRecord(&record);
+}
+
 } // namespace
 
 Expansion ExpandToScratch(const char *source, Scratch *scratch) {
   char folder[MAX_PATH];
-  DWORD length = Os.GetTempPathA(MAX_PATH, folder);
   scratch->name[0] = 0;
-  if (length == 0 || length >= MAX_PATH)
+  if (!GetTempFolder(folder))
     return kExpansionFailed;
   return ExpandPackageFile(source, folder, scratch->name, &scratch->identity);
 }
@@ -533,113 +651,12 @@ const char *ReportUnusablePackageFile(const char *source, Expansion expansion, c
 
 int CheckPackage(const char *folder) {
   char ini[MAX_PATH];
-  DWORD attributes = Os.GetFileAttributesA(folder);
-  if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-    Finding(kError, folder, "", "", "the package folder does not exist");
+  if (!FindPackageIni(folder, ini))
     return CheckExitCode();
-  }
-  if (!CopyText(ini, MAX_PATH, folder) || !AppendPath(ini, MAX_PATH, "tolvanix.ini")) {
-    Finding(kError, folder, "", "",
-            "the package folder's path is too long: tolvanix.ini beside it does not fit in 259 "
-            "characters, so the patcher reads no configuration");
-    return CheckExitCode();
-  }
-  HANDLE file = Os.CreateFileA(ini, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) {
-    DWORD error = GetLastError();
-    char number[16];
-    FormatText(number, sizeof number, "%lu", error);
-    Finding(kError, ini, "", "",
-            error == ERROR_FILE_NOT_FOUND
-                ? "missing: the patcher reads nothing and replaces no file"
-                : "cannot be read (error %s): the patcher reads nothing and replaces no file",
-            number);
-    CheckCompanion(folder);
-    return CheckExitCode();
-  }
-  Os.CloseHandle(file);
-
-  char maker[300];
-  ReadConfigValueAt(ini, "tolvanix", "Manufacturer", kAbsent, maker, sizeof maker);
-  int makerAbsent = lstrcmpA(maker, kAbsent) == 0;
-  if (makerAbsent)
-    CopyText(maker, sizeof maker, "Kestova");
-  else if (maker[0] == 0)
-    Finding(kWarning, ini, "tolvanix", "Manufacturer",
-            "empty: the caption starts with a blank (\" PrintProcessor patch\")");
-  else if (lstrlenA(maker) >= 299)
-    Finding(kWarning, ini, "tolvanix", "Manufacturer",
-            "longer than 298 characters: the patcher cuts it");
-  else if (HoldsComment(maker))
-    Finding(kWarning, ini, "tolvanix", "Manufacturer",
-            "\"%s\" holds a ';' after a blank: a comment after a value is part of the value, so "
-            "the caption reads \"%s PrintProcessor patch\": put the comment on a line of its own",
-            maker, maker);
-  else if (LooksLikeUtf8(maker))
-    Finding(kWarning, ini, "tolvanix", "Manufacturer",
-            "\"%s\" looks like UTF-8, but tolvanix.ini is read in the system's ANSI code page: "
-            "the caption shows it as it reads here",
-            maker);
-  CheckRecord record;
-  char line[400];
-  FormatText(line, sizeof line, "closing box caption: \"%s PrintProcessor patch\"", maker);
-  BeginRecord(&record, "maker", line);
-  AddJsonField(&record, "Manufacturer", maker);
-  AddTextField(&record, "from",
-               makerAbsent ? "the default, as [tolvanix] has no Manufacturer"
-                           : "[tolvanix] Manufacturer");
-  EmitRecord(&record);
-
-  // The one list whose entries share a source, SRC.
-  const PatchList &helpers = kPatchLists[kHelperList];
-  Path src;
-  ReadConfigValueAt(ini, helpers.section, helpers.sourceKey, kAbsent, src, MAX_PATH);
-  int srcAbsent = lstrcmpA(src, kAbsent) == 0;
-  if (srcAbsent)
-    CopyText(src, MAX_PATH, helpers.sourceDefault);
-
+  CheckMaker(ini);
   int counts[kPatchListCount] = {};
-  int named = 0;
-  for (int l = 0; l < kPatchListCount; ++l) {
-    const PatchList &list = kPatchLists[l];
-    Path name;
-    while (counts[l] < list.limit && ListedNameAt(ini, list.section, counts[l], name)) {
-      char key[16];
-      FormatText(key, sizeof key, "%d", counts[l]);
-      CheckName(ini, list.section, key, name);
-      FormatText(line, sizeof line, "[%s] %s = %s", list.section, key, name);
-      BeginRecord(&record, "entry", line);
-      AddJsonField(&record, "section", list.section);
-      AddJsonField(&record, "key", key);
-      AddJsonField(&record, "value", name);
-      EmitRecord(&record);
-      ++counts[l];
-    }
-    named += counts[l];
-    CheckUnreadKeys(ini, list, counts[l]);
-  }
-
-  if (named == 0)
-    Finding(kWarning, ini, "", "",
-            "no list names a file: the patcher replaces nothing, yet it stops and starts the "
-            "spooler and asks to restart Windows");
-  if (counts[kHelperList] > 0) {
-    if (src[0] == 0)
-      Finding(kError, ini, helpers.section, helpers.sourceKey,
-              "empty: every KVSPLPROC entry would be replaced from the package folder itself");
-    else
-      CheckName(ini, helpers.section, helpers.sourceKey, src);
-  }
-  FormatText(line, sizeof line, "[%s] %s = %s", helpers.section, helpers.sourceKey, src);
-  BeginRecord(&record, "source", line);
-  AddJsonField(&record, "SRC", src);
-  AddJsonField(&record, "default", srcAbsent ? "yes" : "no");
-  if (counts[kHelperList] == 0)
-    AddTextField(&record, "used", "no, as [KVSPLPROC] names no file");
-  else if (srcAbsent)
-    AddTextField(&record, "from", "the default, as [KVSPLPROC] has no SRC");
-  EmitRecord(&record);
+  Path src;
+  CheckLists(ini, counts, src);
 
   const OsTag tags[] = {kOsTagNT, kOsTag2K};
   for (int t = 0; t < 2; ++t) {

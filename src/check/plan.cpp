@@ -1,6 +1,7 @@
 // The plan of a patch run on this machine, and the check after its restart. Both walk the
-// lists exactly as the runs do and decide through the runs' own gate; neither stops a service,
-// writes outside the temp folder or registers a restart operation.
+// lists exactly as the runs do; the plan shows the copy's own decision and the verify asks the
+// runs' own gate. Neither stops a service, writes outside the temp folder or registers a
+// restart operation.
 #include "check/check.h"
 #include "config/config.h"
 #include "platform/platform.h"
@@ -50,26 +51,6 @@ void CollectPending(const char *from, const char *to, void *context) {
   int have = lstrlenA(list->text);
   if (have + lstrlenA(item) < static_cast<int>(sizeof list->text))
     lstrcpyA(list->text + have, item);
-}
-
-// The package file expanded as CopySplFile expands it, with the lines the patcher logs before
-// the gate when that fails. The patcher expands beside the target, so a missing target folder
-// gives it no room there. *scratchResult is what the check's own expansion gave.
-Expansion PredictExpansion(const char *source, const char *target, Scratch *scratch, char *lines,
-                           int cap, Expansion *scratchResult) {
-  Expansion expansion = ExpandToScratch(source, scratch);
-  *scratchResult = expansion;
-  if (expansion != kNoPackageFile && FindCopyBlock(target) == kNoFolder) {
-    DiscardScratch(scratch);
-    expansion = kNoRoom;
-  } else if (expansion == kNoRoom) {
-    expansion = kExpanded; // only the temp folder had no room: the patcher's folder has
-  }
-  if (expansion == kNoRoom || expansion == kExpansionFailed)
-    AppendLine(lines, cap, kLineExpansionFailed, target);
-  if (expansion == kNoRoom)
-    AppendLine(lines, cap, kLineCopyFailed, target);
-  return expansion;
 }
 
 // Byte for byte.
@@ -167,9 +148,10 @@ void AddLogLines(CheckRecord *record, const char *lines) {
 
 struct Walk {
   const char *folder;
-  OsTag tag;
+  const RunOptions *options;
   int verify;
   PlanTally *tally;
+  const PendingOperations *pending;
 };
 
 void BeginEntryRecord(CheckRecord *record, const Entry &entry, const char *source,
@@ -210,175 +192,193 @@ void AddOutcome(CheckRecord *record, const Walk &walk, const char *name, const c
     ++walk.tally->notReplaced;
 }
 
-void PlanEntry(const Walk &walk, const Entry &entry) {
+// What the preview adds to the copy's decision: the installed file as it is now.
+struct Installed {
+  int exists;
+  int readOnly;
+  int held;
+};
+
+Installed AddInstalledFields(CheckRecord *record, const char *target) {
+  Installed is;
+  DWORD attributes = Os.GetFileAttributesA(target);
+  is.exists = attributes != INVALID_FILE_ATTRIBUTES;
+  is.readOnly = is.exists && (attributes & FILE_ATTRIBUTE_READONLY);
+  DWORD why = CanReplaceNow(target) ? 0 : GetLastError();
+  is.held = why == ERROR_SHARING_VIOLATION || why == ERROR_LOCK_VIOLATION;
+  AddJsonField(record, "present", is.exists ? "yes" : "no");
+  AddJsonField(record, "read-only", is.readOnly ? "yes" : "no");
+  AddJsonField(record, "held open", is.held ? "yes" : "no");
+  AddTextField(record, "installed file is",
+               !is.exists               ? "absent"
+               : is.readOnly && is.held ? "present, read-only, held open by a program"
+               : is.readOnly            ? "present, read-only"
+               : is.held                ? "present, held open by a program"
+                                        : "present");
+  return is;
+}
+
+// After the restart: whether the installed file holds the package file, or why not.
+void VerifyEntry(const Walk &walk, const Entry &entry, const char *source, const char *target,
+                 int waiting, CheckRecord *record) {
+  const char *section = entry.list->section;
+  Scratch scratch;
+  Expansion expansion = ExpandToScratch(source, &scratch);
+  int same = expansion == kExpanded && SameContent(scratch.name, target);
+  const char *state;
+  const char *reason = "";
+  char problem[64];
+  if (expansion != kExpanded) {
+    const char *word = ReportUnusablePackageFile(source, expansion, section, entry.key);
+    AddJsonField(record, "problem", word);
+    FormatText(problem, sizeof problem, "package file: %s", word);
+    state = problem;
+  } else if (same && waiting) {
+    state = "replaced";
+    reason = "but an operation for it still waits for the restart";
+    ReportFinding(kWarning, target, section, entry.key,
+                  "holds the package file, but an operation for it still waits for the restart");
+  } else if (same) {
+    state = "replaced";
+  } else if (waiting) {
+    state = "waits for the restart";
+    ReportFinding(kWarning, target, section, entry.key,
+                  "not replaced yet: it waits for the restart");
+  } else {
+    GateReading reading;
+    GateDecision decision = DecideSplFile(scratch.name, target, walk.options->force, &reading);
+    AddGateFields(record, reading);
+    state = decision == kGateReplace ? "not replaced" : "kept";
+    if (decision == kGateRefuseVersion)
+      reason = "the installed version is greater";
+    else if (decision == kGateRefuseTime)
+      reason = "the package file is not newer";
+    else
+      ReportFinding(
+          kError, target, section, entry.key,
+          "does not hold the package file, and no operation for it waits for the restart");
+  }
+  DiscardScratch(&scratch);
+  AddOutcome(record, walk, "state", state, reason);
+}
+
+// Why the decision is what it is, in the record's words; findings say the rest in full.
+const char *ExplainDecision(const CopyDecision &d, const Installed &is, int forced,
+                            const char *because, const Entry &entry, const char *source,
+                            const char *target) {
+  if (d.expansion == kNoRoom) {
+    ReportFinding(kError, source, entry.list->section, entry.key,
+                  "the copy would fail: the package file cannot be expanded beside the target");
+    return "the installed file's folder takes no new file";
+  }
+  if (d.action == kCopyFail && d.block == kNotAFile && d.expansion == kExpanded) {
+    ReportFinding(kError, target, entry.list->section, entry.key,
+                  "a folder has the installed file's name: the copy would fail");
+    return "a folder has the installed file's name";
+  }
+  if (because[0] && (d.action == kCopyRefuse || d.action == kCopyFail))
+    return because;
+  if (d.gate == kGateRefuseVersion)
+    return "the installed version is greater";
+  if (d.gate == kGateRefuseTime)
+    return "the package file is not newer";
+  if (d.action == kCopyReplaceAtRestart)
+    return is.held ? "held open by a program" : is.readOnly ? "read-only" : "cannot be written now";
+  return forced                    ? "/FOW"
+         : !is.exists              ? "not installed yet"
+         : d.reading.timesCompared ? "the package file is newer"
+                                   : "the package version is greater";
+}
+
+// Before the run: the copy's own decision over an expansion in the temp folder, shown.
+void PredictEntry(const Walk &walk, const Entry &entry, const char *source, const char *target,
+                  const Installed &is, CheckRecord *record) {
+  char temp[MAX_PATH];
+  GetTempFolder(temp);
+  CopyDecision decision;
+  DecideCopy(source, target, temp, walk.options->force, &decision);
+  DiscardDecision(&decision);
+  if (decision.expansion != kNoRoom)
+    AddGateFields(record, decision.reading);
+  const char *problem = "";
+  const char *section = entry.list->section;
+  if (decision.blind)
+    problem = ReportUnusablePackageFile(source, kNoRoom, section, entry.key);
+  else if (decision.expansion == kNoPackageFile || decision.expansion == kExpansionFailed)
+    problem = ReportUnusablePackageFile(source, decision.expansion, section, entry.key);
+  if (problem[0])
+    AddJsonField(record, "problem", problem);
+  char because[64];
+  because[0] = 0;
+  if (problem[0])
+    FormatText(because, sizeof because, "package file: %s", problem);
+  static const char *const kVerdicts[] = {"replace now", "replace at the restart", "refuse",
+                                          "refuse"};
+  AddOutcome(record, walk, "decision", kVerdicts[decision.action],
+             ExplainDecision(decision, is, walk.options->force, because, entry, source, target));
+  AddLogLines(record, decision.lines);
+}
+
+// The entry as the run composes it: skipped when absent or when a path does not fit.
+int ComposeEntry(const Walk &walk, const Entry &entry, Path &source, Path &target) {
   const char *outcome = walk.verify ? "state" : "decision";
   CheckRecord record;
-  char source[MAX_PATH];
-  char target[MAX_PATH];
   source[0] = 0;
   target[0] = 0;
-  const char *section = entry.list->section;
   const char *operation = entry.list->printProcessor ? "CopyPrtProcFile" : "CopySysFile";
   int present = 1;
   if (entry.list->onlyWhenPresent && !FindInSystemFolder(entry.targetName, &present)) {
     operation = "CopySysFileIfPresent";
     present = -1;
   }
+  int composed = present >= 0 && ComposeTargetPath(*entry.list, entry.targetName, target) &&
+                 ComposeSourcePath(walk.folder, entry.sourceName, walk.options->tag, source);
+  if (!composed) {
+    source[0] = 0;
+    target[0] = 0;
+  }
+  if (present == 1 && composed)
+    return 1;
   if (present == 0) {
     // Composed for the record only; the run looks no further than the probe.
-    if (!ComposeTargetPath(*entry.list, entry.targetName, target) ||
-        !ComposeSourcePath(walk.folder, entry.sourceName, walk.tag, source)) {
-      source[0] = 0;
-      target[0] = 0;
-    }
     BeginEntryRecord(&record, entry, source, target);
     AddOutcome(&record, walk, outcome, walk.verify ? "absent" : "skip as absent",
                "only files already in the system folder are replaced");
     EmitRecord(&record);
-    return;
+    return 0;
   }
-  if (present < 0 || !ComposeTargetPath(*entry.list, entry.targetName, target) ||
-      !ComposeSourcePath(walk.folder, entry.sourceName, walk.tag, source)) {
-    char line[kLineCapacity];
-    line[0] = 0;
-    AppendLine(line, sizeof line, kLinePathTooLong, entry.targetName, operation);
-    ReportFinding(kError, entry.targetName, section, entry.key,
-                  "a path does not fit in 259 characters: the patcher skips the entry");
-    BeginEntryRecord(&record, entry, "", "");
-    AddOutcome(&record, walk, outcome, walk.verify ? "skipped" : "skip",
-               "a path does not fit in 259 characters");
-    AddLogLines(&record, line);
-    EmitRecord(&record);
-    return;
-  }
+  char line[kLineCapacity];
+  line[0] = 0;
+  AppendLine(line, sizeof line, kLinePathTooLong, entry.targetName, operation);
+  ReportFinding(kError, entry.targetName, entry.list->section, entry.key,
+                "a path does not fit in 259 characters: the patcher skips the entry");
+  BeginEntryRecord(&record, entry, "", "");
+  AddOutcome(&record, walk, outcome, walk.verify ? "skipped" : "skip",
+             "a path does not fit in 259 characters");
+  AddLogLines(&record, line);
+  EmitRecord(&record);
+  return 0;
+}
 
+void PlanEntry(const Walk &walk, const Entry &entry) {
+  Path source;
+  Path target;
+  if (!ComposeEntry(walk, entry, source, target))
+    return;
+  CheckRecord record;
   BeginEntryRecord(&record, entry, source, target);
-  DWORD attributes = Os.GetFileAttributesA(target);
-  int exists = attributes != INVALID_FILE_ATTRIBUTES;
-  int readOnly = exists && (attributes & FILE_ATTRIBUTE_READONLY);
-  int now = CanReplaceNow(target);
-  DWORD why = now ? 0 : GetLastError();
-  int held = why == ERROR_SHARING_VIOLATION || why == ERROR_LOCK_VIOLATION;
-  AddJsonField(&record, "present", exists ? "yes" : "no");
-  AddJsonField(&record, "read-only", readOnly ? "yes" : "no");
-  AddJsonField(&record, "held open", held ? "yes" : "no");
-  AddTextField(&record, "installed file is",
-               !exists            ? "absent"
-               : readOnly && held ? "present, read-only, held open by a program"
-               : readOnly         ? "present, read-only"
-               : held             ? "present, held open by a program"
-                                  : "present");
-
+  Installed is = AddInstalledFields(&record, target);
   PendingList pending;
   pending.target = target;
   pending.text[0] = 0;
-  int waiting = ForEachPendingOperation(target, CollectPending, &pending);
+  int waiting = ForEachPendingOperation(*walk.pending, target, CollectPending, &pending);
   AddJsonField(&record, "pending", waiting ? pending.text : "none");
   if (waiting)
     AddTextField(&record, "at the restart", pending.text);
-
-  char line[2 * kLineCapacity];
-  line[0] = 0;
-  if (walk.verify) {
-    Scratch scratch;
-    Expansion expansion = ExpandToScratch(source, &scratch);
-    int same = expansion == kExpanded && SameContent(scratch.name, target);
-    const char *state;
-    const char *reason = "";
-    char problem[64];
-    if (expansion != kExpanded) {
-      const char *word = ReportUnusablePackageFile(source, expansion, section, entry.key);
-      AddJsonField(&record, "problem", word);
-      FormatText(problem, sizeof problem, "package file: %s", word);
-      state = problem;
-    } else if (same && waiting) {
-      state = "replaced";
-      reason = "but an operation for it still waits for the restart";
-      ReportFinding(kWarning, target, section, entry.key,
-                    "holds the package file, but an operation for it still waits for the restart");
-    } else if (same) {
-      state = "replaced";
-    } else if (waiting) {
-      state = "waits for the restart";
-      ReportFinding(kWarning, target, section, entry.key,
-                    "not replaced yet: it waits for the restart");
-    } else {
-      GateReading reading;
-      GateDecision decision = DecideSplFile(scratch.name, target, &reading);
-      AddGateFields(&record, reading);
-      if (decision == kGateRefuseVersion) {
-        state = "kept";
-        reason = "the installed version is greater";
-      } else if (decision == kGateRefuseTime) {
-        state = "kept";
-        reason = "the package file is not newer";
-      } else {
-        state = "not replaced";
-        ReportFinding(
-            kError, target, section, entry.key,
-            "does not hold the package file, and no operation for it waits for the restart");
-      }
-    }
-    DiscardScratch(&scratch);
-    AddOutcome(&record, walk, outcome, state, reason);
-    EmitRecord(&record);
-    return;
-  }
-
-  Scratch scratch;
-  Expansion checked = kExpanded;
-  Expansion expansion = PredictExpansion(source, target, &scratch, line, sizeof line, &checked);
-  GateReading reading;
-  GateDecision decision = DecideSplFile(scratch.name, target, &reading);
-  DiscardScratch(&scratch);
-  if (expansion != kNoRoom)
-    AddGateFields(&record, reading);
-  // What keeps the package file out, in the record's words; the finding says it in full.
-  const char *problem = "";
-  if (expansion == kNoPackageFile || expansion == kExpansionFailed)
-    problem = ReportUnusablePackageFile(source, expansion, section, entry.key);
-  else if (expansion == kExpanded && checked == kNoRoom)
-    problem = ReportUnusablePackageFile(source, kNoRoom, section, entry.key);
-  if (problem[0])
-    AddJsonField(&record, "problem", problem);
-  char because[64];
-  FormatText(because, sizeof because, "package file: %s", problem);
-  const char *verdict = "replace now";
-  const char *reason = ForceOverwrite          ? "/FOW"
-                       : !exists               ? "not installed yet"
-                       : reading.timesCompared ? "the package file is newer"
-                                               : "the package version is greater";
-  if (expansion == kNoRoom) {
-    verdict = "refuse";
-    reason = "the installed file's folder takes no new file";
-    ReportFinding(kError, source, section, entry.key,
-                  "the copy would fail: the package file cannot be expanded beside the target");
-  } else if (decision == kGateRefuseVersion) {
-    verdict = "refuse";
-    reason = problem[0] ? because : "the installed version is greater";
-    AppendLine(line, sizeof line, kLineVersionGreater, target, source);
-  } else if (decision == kGateRefuseTime) {
-    verdict = "refuse";
-    reason = problem[0] ? because : "the package file is not newer";
-    AppendLine(line, sizeof line, kLineNotNewer, source, target);
-  } else if (expansion != kExpanded) {
-    verdict = "refuse";
-    reason = because;
-    AppendLine(line, sizeof line, kLineCopyFailed, target);
-  } else if (FindCopyBlock(target) == kNotAFile) {
-    verdict = "refuse";
-    reason = "a folder has the installed file's name";
-    // A folder at the target's name takes no move: the move's own line comes first.
-    AppendLine(line, sizeof line, kLineMoveFailed, target);
-    AppendLine(line, sizeof line, kLineCopyFailed, target);
-    ReportFinding(kError, target, section, entry.key,
-                  "a folder has the installed file's name: the copy would fail");
-  } else if (!now) {
-    verdict = "replace at the restart";
-    reason = held ? "held open by a program" : readOnly ? "read-only" : "cannot be written now";
-  }
-  AddOutcome(&record, walk, outcome, verdict, reason);
-  AddLogLines(&record, line);
+  if (walk.verify)
+    VerifyEntry(walk, entry, source, target, waiting, &record);
+  else
+    PredictEntry(walk, entry, source, target, is, &record);
   EmitRecord(&record);
 }
 
@@ -412,12 +412,11 @@ const char *WindowsName(unsigned osClass) {
   }
 }
 
-int Run(const char *folder, OsTag tag, int verify, PlanTally *tally) {
+int Run(const char *folder, const RunOptions &options, int verify, PlanTally *tally) {
   FillBytes(tally, sizeof *tally, 0);
   unsigned osClass = GetOsClass();
   char system[MAX_PATH];
-  if (Os.GetSystemDirectoryA(system, MAX_PATH) >= MAX_PATH)
-    system[0] = 0;
+  GetSystemFolder(system);
   char ini[MAX_PATH];
   int iniFits = CopyText(ini, MAX_PATH, folder) && AppendPath(ini, MAX_PATH, "tolvanix.ini");
 
@@ -426,17 +425,17 @@ int Run(const char *folder, OsTag tag, int verify, PlanTally *tally) {
   AddJsonNumber(&record, "os class", osClass);
   AddField(&record, "windows", WindowsName(osClass));
   char chosen[MAX_PATH];
-  if (FormatText(chosen, MAX_PATH, "%s\\modules\\%s", folder, tag.text) < 0)
-    CopyText(chosen, MAX_PATH, tag.text);
+  if (FormatText(chosen, MAX_PATH, "%s\\modules\\%s", folder, options.tag.text) < 0)
+    CopyText(chosen, MAX_PATH, options.tag.text);
   AddJsonField(&record, "package folder", chosen);
   AddJsonField(&record, "package", folder);
   AddJsonField(&record, "system directory", system);
-  AddJsonField(&record, "forced", ForceOverwrite ? "yes (/FOW)" : "no");
+  AddJsonField(&record, "forced", options.force ? "yes (/FOW)" : "no");
   AddTextField(&record, "package folder", folder);
   AddTextField(&record, "package files from", chosen);
   AddTextField(&record, "system folder", system);
   AddTextField(&record, "/FOW",
-               ForceOverwrite ? "yes: the gate is skipped, every file replaced" : "no");
+               options.force ? "yes: the gate is skipped, every file replaced" : "no");
   EmitRecord(&record);
 
   if (osClass == kOsClass9x) {
@@ -449,14 +448,15 @@ int Run(const char *folder, OsTag tag, int verify, PlanTally *tally) {
                   "no tolvanix.ini: the patcher reads nothing and replaces no file");
     return CheckExitCode();
   }
-  if (!LoadPendingOperations())
+  PendingOperations pending;
+  if (!LoadPendingOperations(&pending))
     ReportFinding(kWarning, "", "", "",
                   "the operations waiting for the restart cannot be read from the registry");
 
-  Walk walk = {folder, tag, verify, tally};
+  Walk walk = {folder, &options, verify, tally, &pending};
   for (const PatchList &list : kPatchLists)
     WalkList(walk, ini, list);
-  FreePendingOperations();
+  FreePendingOperations(&pending);
   if (tally->entries == 0)
     ReportFinding(kWarning, ini, "", "",
                   "no list names a file: the patcher replaces nothing, yet it stops and starts "
@@ -466,8 +466,9 @@ int Run(const char *folder, OsTag tag, int verify, PlanTally *tally) {
 
 } // namespace
 
-int LoadPendingOperations() {
-  FreePendingOperations();
+int LoadPendingOperations(PendingOperations *pending) {
+  pending->text = nullptr;
+  pending->size = 0;
   HKEY key = nullptr;
   LONG opened = CheckOs.RegOpenKeyExA(HKEY_LOCAL_MACHINE,
                                       "System\\CurrentControlSet\\Control\\Session Manager", 0,
@@ -483,33 +484,34 @@ int LoadPendingOperations() {
     return 1; // nothing pending
   }
   // Room for two more terminators, so that a value stored without them still ends.
-  Check.pending =
+  pending->text =
       asked == ERROR_SUCCESS ? static_cast<char *>(Os.LocalAlloc(LPTR, size + 2)) : nullptr;
-  if (!Check.pending ||
+  if (!pending->text ||
       CheckOs.RegQueryValueExA(key, "PendingFileRenameOperations", nullptr, &type,
-                               reinterpret_cast<BYTE *>(Check.pending), &size) != ERROR_SUCCESS) {
-    FreePendingOperations();
+                               reinterpret_cast<BYTE *>(pending->text), &size) != ERROR_SUCCESS) {
+    FreePendingOperations(pending);
     CheckOs.RegCloseKey(key);
     return 0;
   }
-  Check.pendingSize = size;
+  pending->size = size;
   CheckOs.RegCloseKey(key);
   return 1;
 }
 
-void FreePendingOperations() {
-  if (Check.pending)
-    Os.LocalFree(Check.pending);
-  Check.pending = nullptr;
-  Check.pendingSize = 0;
+void FreePendingOperations(PendingOperations *pending) {
+  if (pending->text)
+    Os.LocalFree(pending->text);
+  pending->text = nullptr;
+  pending->size = 0;
 }
 
-int ForEachPendingOperation(const char *target, PendingAction action, void *context) {
-  if (!Check.pending)
+int ForEachPendingOperation(const PendingOperations &pending, const char *target,
+                            PendingAction action, void *context) {
+  if (!pending.text)
     return 0;
   int count = 0;
-  const char *end = Check.pending + Check.pendingSize;
-  const char *p = Check.pending;
+  const char *end = pending.text + pending.size;
+  const char *p = pending.text;
   // Pairs of names: the file, then its new name or the empty text for a deletion. An empty
   // first name is the list's end.
   while (p < end && *p) {
@@ -527,11 +529,11 @@ int ForEachPendingOperation(const char *target, PendingAction action, void *cont
   return count;
 }
 
-int PlanPatch(const char *folder, OsTag tag, PlanTally *tally) {
-  return Run(folder, tag, 0, tally);
+int PlanPatch(const char *folder, const RunOptions &options, PlanTally *tally) {
+  return Run(folder, options, 0, tally);
 }
 
-int VerifyPatch(const char *folder, OsTag tag) {
+int VerifyPatch(const char *folder, const RunOptions &options) {
   PlanTally unused;
-  return Run(folder, tag, 1, &unused);
+  return Run(folder, options, 1, &unused);
 }

@@ -16,10 +16,26 @@ enum OsClass : unsigned { kOsClass9x = 10, kOsClassNT4 = 11, kOsClass2000 = 12, 
 // The path buffers of the program: the platform's limit, terminator included.
 typedef char Path[MAX_PATH];
 
-// Process-wide values set at start: the program's instance, and "/FOW", which the version gate
-// reads.
+// The text buffers of both programs' messages, captions and configuration values.
+static const int kTextCapacity = 300;
+
+// The one process-wide value, set at start: the program's instance, whose string table both
+// programs read.
 extern HINSTANCE ProgramInstance;
-extern int ForceOverwrite;
+
+// The options a run is started with, handed down to every layer that acts on them.
+struct RunOptions {
+  OsTag tag; // the package folder's name: the files for this Windows, or "/OS=" chose
+  int force; // "/FOW": the version gate lets every file through
+  int quiet; // "/QUIET": no box, no Notepad, no restart, an exit code instead
+};
+
+// What a run did, handed back up from the copies: the quiet exit code and the plan read it.
+struct RunOutcome {
+  int failures;          // lines logged for a listed file that could not be replaced
+  int restartOperations; // operations registered for the next restart
+  int replaced;          // files replaced at once
+};
 
 // program.cpp
 unsigned GetOsClass();

@@ -9,11 +9,9 @@ int StartNotepad(const char *fileName) {
   if (FormatText(commandLine, MAX_PATH, "notepad  %s", fileName) < 0)
     return 0;
   // By full path: a bare "notepad" is searched in the program's own folder first.
-  // A folder that does not fit is not in the buffer at all.
-  UINT length = Os.GetSystemDirectoryA(application, MAX_PATH);
-  if (length == 0 || length >= MAX_PATH || !AppendPath(application, MAX_PATH, "notepad.exe") ||
+  if (!GetSystemFolder(application) || !AppendPath(application, MAX_PATH, "notepad.exe") ||
       Os.GetFileAttributesA(application) == INVALID_FILE_ATTRIBUTES) {
-    length = Os.GetWindowsDirectoryA(application, MAX_PATH);
+    UINT length = Os.GetWindowsDirectoryA(application, MAX_PATH);
     if (length == 0 || length >= MAX_PATH || !AppendPath(application, MAX_PATH, "notepad.exe"))
       return 0;
   }

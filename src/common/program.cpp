@@ -6,7 +6,6 @@ const OsTag kOsTagNT = {{'N', 'T', 0, 0}};
 const OsTag kOsTag2K = {{'2', 'K', 0, 0}};
 
 HINSTANCE ProgramInstance;
-int ForceOverwrite;
 
 unsigned GetOsClass() {
   OSVERSIONINFOA info;

@@ -17,11 +17,10 @@ int SearchRestricted;
 
 void RestrictLibrarySearch() {
   char system[MAX_PATH];
-  UINT length = Os.GetSystemDirectoryA(system, MAX_PATH);
   // Nothing in the program reads a relative name; this only takes the folder away from the
   // search of systems that look there first (NT 4.0, and 2000 and XP without
   // SafeDllSearchMode).
-  if (length > 0 && length < MAX_PATH)
+  if (GetSystemFolder(system))
     Os.SetCurrentDirectoryA(system);
   SearchRestricted = Os.SetDefaultDllDirectories(kSearchDefaultDirs) != 0;
   if (!SearchRestricted)
@@ -34,12 +33,12 @@ HMODULE LoadLibraryFromItsFolder(const char *path) {
 
   // Before Windows 8 the search after the library's own folder and the system's folders still
   // walks PATH, so for this one load PATH names the system's folders only.
+  char system[MAX_PATH];
   char narrow[2 * MAX_PATH];
   char windows[MAX_PATH];
-  UINT systemLength = Os.GetSystemDirectoryA(narrow, MAX_PATH);
   UINT windowsLength = Os.GetWindowsDirectoryA(windows, MAX_PATH);
-  if (systemLength == 0 || systemLength >= MAX_PATH || windowsLength == 0 ||
-      windowsLength >= MAX_PATH || FormatText(narrow + systemLength, MAX_PATH, ";%s", windows) < 0)
+  if (!GetSystemFolder(system) || windowsLength == 0 || windowsLength >= MAX_PATH ||
+      FormatText(narrow, sizeof narrow, "%s;%s", system, windows) < 0)
     return nullptr;
   DWORD size = GetEnvironmentVariableA("PATH", nullptr, 0);
   char *saved = size ? static_cast<char *>(Os.LocalAlloc(LPTR, size + 1)) : nullptr;

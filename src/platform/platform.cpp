@@ -12,6 +12,26 @@ template <typename... A> void WINAPI UnavailableLzClose(A...) {}
 template <typename... A> LONG WINAPI UnavailableNt(A...) { return static_cast<LONG>(0xC000007A); }
 } // namespace
 
+int GetSystemFolder(char (&folder)[MAX_PATH]) {
+  UINT length = Os.GetSystemDirectoryA(folder, MAX_PATH);
+  // A folder that does not fit is not in the buffer at all.
+  if (length == 0 || length >= MAX_PATH) {
+    folder[0] = 0;
+    return 0;
+  }
+  return 1;
+}
+
+int GetTempFolder(char (&folder)[MAX_PATH]) {
+  DWORD length = Os.GetTempPathA(MAX_PATH, folder);
+  if (length == 0 || length >= MAX_PATH) {
+    folder[0] = 0;
+    return 0;
+  }
+  return 1;
+}
+
+// Runs before the table is bound, so it calls Windows directly.
 HMODULE LoadSystemLibrary(const char *name) {
   char path[MAX_PATH];
   UINT length = GetSystemDirectoryA(path, MAX_PATH);

@@ -92,6 +92,12 @@ extern PlatformOps Os;
 // fail as their call would (ERROR_PROC_NOT_FOUND, an LZ error).
 int BindPlatform();
 
+// The system folder and the temp folder, through the table. Each returns 1, or 0 with folder
+// empty when Windows gives none or one that does not fit (never a cut folder). The temp
+// folder ends in a backslash, the system folder does not.
+int GetSystemFolder(char (&folder)[MAX_PATH]);
+int GetTempFolder(char (&folder)[MAX_PATH]);
+
 // LoadLibraryA with a bare name searches the program's own folder first; a full path into the
 // system directory does not search for the library, and its own imports are looked for beside
 // it first.

@@ -16,7 +16,6 @@
 #include "platform/platform.h"
 #include "platform/text.h"
 #include "replace/replace.h"
-#include "report/report.h"
 
 namespace {
 
@@ -109,31 +108,4 @@ CopyBlock FindCopyBlock(const char *target) {
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
     return kNotAFile;
   return kNothingInTheWay;
-}
-
-int InstallExpansion(const char *expanded, const char *target) {
-  // Something that is not a file at the name would take the deletion and the move at the
-  // restart and swallow the expansion for good: the copy fails here instead.
-  if (FindCopyBlock(target) == kNotAFile) {
-    Os.DeleteFileA(expanded);
-    LogReplaceFailure(kLineMoveFailed, target);
-    return 0;
-  }
-  if (CanReplaceNow(target) && Os.MoveFileExA(expanded, target, MOVEFILE_REPLACE_EXISTING))
-    return 1;
-
-  // The restart way: the installed file is deleted first, then the expansion takes its name.
-  // A failed first registration leaves nothing pending, so the expansion goes too.
-  if (!Os.MoveFileExA(target, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) {
-    Os.DeleteFileA(expanded);
-    LogReplaceFailure(kLineMoveFailed, target);
-    return 0;
-  }
-  // The deletion is already pending and cannot be taken back through the API: the expansion
-  // stays beside the target, the one copy from which the file can be put back by hand.
-  if (!Os.MoveFileExA(expanded, target, MOVEFILE_DELAY_UNTIL_REBOOT)) {
-    LogReplaceFailure(kLineMoveFailed, target);
-    return 0;
-  }
-  return 1;
 }

@@ -26,13 +26,9 @@ Expansion ExpandPackageFile(const char *source, const char *folder, char (&expan
                             FileIdentity *identity = nullptr);
 // What stands in the way of a copy onto target, whatever its package file: kNoFolder when the
 // target's folder is not there (the expansion then finds no room beside it), kNotAFile when
-// something that is not a file has the target's name (InstallExpansion refuses it).
-// tolvanix-check predicts the copy from this.
+// something that is not a file has the target's name.
 enum CopyBlock { kNothingInTheWay, kNoFolder, kNotAFile };
 CopyBlock FindCopyBlock(const char *target);
-// Puts a finished expansion (beside target) in the target's place: at once by a rename when the
-// target can be had, else by two restart operations. Returns 1, or 0 with its line logged.
-int InstallExpansion(const char *expanded, const char *target);
 // Reads the expanded size that a compressed (SZDD) file's header declares. Returns 1 with
 // *size set, or 0 when the file is not compressed or cannot be read.
 int ReadDeclaredSize(const char *source, DWORD *size);
@@ -43,7 +39,7 @@ int CanReplaceNow(const char *target);
 // versiongate.cpp
 enum GateDecision { kGateReplace, kGateRefuseVersion, kGateRefuseTime };
 // What the gate read for one decision. Times are read only when the versions are equal, and
-// nothing is read under ForceOverwrite; the flags say which were.
+// nothing is read when forced; the flags say which were.
 struct GateReading {
   int forced;
   int timesCompared;
@@ -54,30 +50,64 @@ struct GateReading {
   long long packageTime;
   long long installedTime;
 };
-// The gate's decision for one file: ForceOverwrite, then the versions, then the times, read from
-// expanded (the package file as it would be installed; empty when it could not be expanded,
-// which reads as no version and time 0) and the installed target. Changes nothing. reading
-// may be null.
-GateDecision DecideSplFile(const char *expanded, const char *target, GateReading *reading);
-// The one door through which a listed file is replaced: expands it beside the target, asks
-// the gate, then installs or discards the expansion; refusals and failures are logged.
-int CopySplFile(const char *source, const char *target);
-// Lines of a listed file that could not be replaced (its expansion, its copy, its path) count
-// here as they are logged; refusals by the gate do not.
-extern int ReplaceFailures;
-void LogReplaceFailure(const char *format, const char *first, const char *second = "");
+// The gate's decision for one file: forced ("/FOW") lets it through, else the versions, then
+// the times, read from expanded (the package file as it would be installed; empty when it could
+// not be expanded, which reads as no version and time 0) and the installed target. Changes
+// nothing. reading may be null.
+GateDecision DecideSplFile(const char *expanded, const char *target, int forced,
+                           GateReading *reading);
 // Fills buffer (capacity characters, at least 260) with the FileVersion text, or the empty
 // text, and returns it.
 char *GetFileVersionString(const char *fileName, char *buffer, int capacity);
 long long ParseVersionString(const char *text);
 long long GetLastWriteTime(const char *fileName);
 
+// copy.cpp
+// What the copy of one listed file does, all of it decided before anything is installed.
+enum CopyAction { kCopyReplaceNow, kCopyReplaceAtRestart, kCopyRefuse, kCopyFail };
+// Two lines of two paths each and the words between them.
+static const int kCopyLinesCapacity = 1200;
+struct CopyDecision {
+  Expansion expansion; // beside the target for the patcher, where the check looks
+  int blind;           // the check's folder took no new file: the gate read no package file
+  CopyBlock block;
+  GateDecision gate; // asked unless the expansion found no room
+  GateReading reading;
+  CopyAction action;
+  DWORD whyNotNow; // GetLastError of CanReplaceNow, for the restart way
+  char expanded[MAX_PATH];
+  FileIdentity identity;
+  char lines[kCopyLinesCapacity]; // what the error log gets, in order
+  int failures;                   // how many of those lines are failures (refusals are not)
+};
+// Expands the package file source into folder (null: beside target, where the patcher
+// installs from) and decides the copy onto target: forced is "/FOW". A folder elsewhere that
+// takes no new file, or an empty one, leaves the decision blind. Installs nothing; the
+// expansion stays for ExecuteCopy or DiscardDecision.
+void DecideCopy(const char *source, const char *target, const char *folder, int forced,
+                CopyDecision *decision);
+// Removes the decision's expansion, if it is still the file the decision made.
+void DiscardDecision(CopyDecision *decision);
+// Logs the decision's lines and carries it out, with the lines of what turns out otherwise at
+// the moment of the rename. Returns 1 when the file is replaced or waits for the restart.
+int ExecuteCopy(const CopyDecision &decision, const char *target, RunOutcome *outcome);
+// The one door through which a listed file is replaced: decided beside the target, executed.
+int CopySplFile(const char *source, const char *target, const RunOptions &options,
+                RunOutcome *outcome);
+
 // runs.cpp
-int PatchPrintProcessor(OsTag tag);
-int PatchSystemFiles(OsTag tag);
-int CopyPrtProcFile(const char *name, OsTag tag);
-int CopySysFileIfPresent(const char *source, const char *target, OsTag tag);
-int CopySysFile(const char *source, const char *target, OsTag tag);
+// The print processors' own files: the spooler is to be stopped around this walk.
+int PatchPrintProcessor(const RunOptions &options, RunOutcome *outcome);
+int PatchSystemFiles(const RunOptions &options, RunOutcome *outcome);
+// Whether the print processors are patched on this Windows class at all.
+int PatchesPrintProcessor(unsigned osClass);
+int CopyPrtProcFile(const char *name, const RunOptions &options, RunOutcome *outcome);
+int CopySysFileIfPresent(const char *source, const char *target, const RunOptions &options,
+                         RunOutcome *outcome);
+int CopySysFile(const char *source, const char *target, const RunOptions &options,
+                RunOutcome *outcome);
+// The folder below spool\prtprocs from which this build's spooler loads print processors.
+inline constexpr char kPrintProcessorFolder[] = "w32x86";
 // The paths the runs hand to the gate, composed as the runs compose them. Each returns 0 when
 // the path does not fit its 260 characters; the runs then skip the entry with a log line.
 int ComposeSourcePath(const char *program, const char *name, OsTag tag, Path &source);

@@ -1,5 +1,5 @@
-// The replacement runs: the print-processor files with the spooler stopped, then the present
-// spooler-helper and system files. Each entry is one call of the version gate.
+// The replacement runs: the print-processor files (the run stops the spooler around them), then
+// the present spooler-helper and system files. Each entry is one copy through the version gate.
 //
 // A path that does not fit its 260 characters is never cut: a shorter path names another
 // file. Such an entry is skipped with a line naming the listed name, and the walk goes on.
@@ -9,21 +9,14 @@
 #include "platform/text.h"
 #include "replace/replace.h"
 #include "report/report.h"
-#include "service/service.h"
 
 namespace {
 
-void LogSkipped(const char *name, const char *operation) {
-  LogReplaceFailure(kLinePathTooLong, name, operation);
-}
-
-int GetSystemFolder(Path &folder) {
-  UINT length = Os.GetSystemDirectoryA(folder, MAX_PATH);
-  if (length == 0 || length >= MAX_PATH) {
-    folder[0] = 0;
-    return 0;
-  }
-  return 1;
+void LogSkipped(const char *name, const char *operation, RunOutcome *outcome) {
+  char line[kTextCapacity + MAX_PATH];
+  if (FormatText(line, sizeof line, kLinePathTooLong, name, operation) >= 0)
+    AppendErrorLog(line);
+  ++outcome->failures;
 }
 
 // No package file is taken from a guessed folder: without the program directory there is no
@@ -37,22 +30,24 @@ int ComposeSource(Path &source, const char *name, OsTag tag) {
 struct ListWalk {
   const PatchList *list;
   const char *source; // the one source of every entry (SRC), or null: the entry's own name
-  OsTag tag;
+  const RunOptions *options;
+  RunOutcome *outcome;
 };
 
 void CopyListedFile(const char *name, void *context) {
   const ListWalk *walk = static_cast<const ListWalk *>(context);
   if (walk->list->printProcessor)
-    CopyPrtProcFile(name, walk->tag);
+    CopyPrtProcFile(name, *walk->options, walk->outcome);
   else
-    CopySysFileIfPresent(walk->source ? walk->source : name, name, walk->tag);
+    CopySysFileIfPresent(walk->source ? walk->source : name, name, *walk->options, walk->outcome);
 }
 
 // One list, with its shared source read once before the first entry.
-void WalkPatchList(PatchListIndex index, OsTag tag) {
+void WalkPatchList(PatchListIndex index, const RunOptions &options, RunOutcome *outcome) {
   const PatchList &list = kPatchLists[index];
   Path source;
-  ListWalk walk = {&list, ReadSharedSource(nullptr, list, source) ? source : nullptr, tag};
+  ListWalk walk = {&list, ReadSharedSource(nullptr, list, source) ? source : nullptr, &options,
+                   outcome};
   ForEachListedName(list.section, list.limit, CopyListedFile, &walk);
 }
 
@@ -66,8 +61,10 @@ int ComposeTargetPath(const PatchList &list, const char *name, Path &target) {
   Path system;
   if (!GetSystemFolder(system))
     return 0;
-  const char *format = list.printProcessor ? "%s\\spool\\prtprocs\\w32x86\\%s" : "%s\\%s";
-  return FormatText(target, MAX_PATH, format, system, name) >= 0;
+  if (list.printProcessor)
+    return FormatText(target, MAX_PATH, "%s\\spool\\prtprocs\\%s\\%s", system,
+                      kPrintProcessorFolder, name) >= 0;
+  return FormatText(target, MAX_PATH, "%s\\%s", system, name) >= 0;
 }
 
 int FindInSystemFolder(const char *name, int *present) {
@@ -85,54 +82,52 @@ int FindInSystemFolder(const char *name, int *present) {
   return 1;
 }
 
-int PatchPrintProcessor(OsTag tag) {
-  unsigned osClass = GetOsClass();
-  if (osClass != kOsClassNT4 && osClass != kOsClass2000 && osClass != kOsClassXP)
-    return 1;
-  StopSpoolService("spooler");
-  // The stop request does not wait for the spooler to let go of its files.
-  Os.Sleep(1500);
-  WalkPatchList(kPrintProcList, tag);
-  Os.Sleep(1000);
-  StartSpoolService("spooler");
+int PatchesPrintProcessor(unsigned osClass) {
+  return osClass == kOsClassNT4 || osClass == kOsClass2000 || osClass == kOsClassXP;
+}
+
+int PatchPrintProcessor(const RunOptions &options, RunOutcome *outcome) {
+  WalkPatchList(kPrintProcList, options, outcome);
   return 1;
 }
 
-int PatchSystemFiles(OsTag tag) {
-  WalkPatchList(kHelperList, tag);
-  WalkPatchList(kSystemList, tag);
+int PatchSystemFiles(const RunOptions &options, RunOutcome *outcome) {
+  WalkPatchList(kHelperList, options, outcome);
+  WalkPatchList(kSystemList, options, outcome);
   return 1;
 }
 
-int CopyPrtProcFile(const char *name, OsTag tag) {
+int CopyPrtProcFile(const char *name, const RunOptions &options, RunOutcome *outcome) {
   Path target;
   Path source;
   if (!ComposeTargetPath(kPatchLists[kPrintProcList], name, target) ||
-      !ComposeSource(source, name, tag)) {
-    LogSkipped(name, "CopyPrtProcFile");
+      !ComposeSource(source, name, options.tag)) {
+    LogSkipped(name, "CopyPrtProcFile", outcome);
     return 0;
   }
-  return CopySplFile(source, target);
+  return CopySplFile(source, target, options, outcome);
 }
 
-int CopySysFileIfPresent(const char *source, const char *target, OsTag tag) {
+int CopySysFileIfPresent(const char *source, const char *target, const RunOptions &options,
+                         RunOutcome *outcome) {
   int present = 0;
   if (!FindInSystemFolder(target, &present)) {
-    LogSkipped(target, "CopySysFileIfPresent");
+    LogSkipped(target, "CopySysFileIfPresent", outcome);
     return 0;
   }
   if (!present)
     return 0;
-  return CopySysFile(source, target, tag);
+  return CopySysFile(source, target, options, outcome);
 }
 
-int CopySysFile(const char *source, const char *target, OsTag tag) {
+int CopySysFile(const char *source, const char *target, const RunOptions &options,
+                RunOutcome *outcome) {
   Path targetPath;
   Path sourcePath;
   if (!ComposeTargetPath(kPatchLists[kSystemList], target, targetPath) ||
-      !ComposeSource(sourcePath, source, tag)) {
-    LogSkipped(target, "CopySysFile");
+      !ComposeSource(sourcePath, source, options.tag)) {
+    LogSkipped(target, "CopySysFile", outcome);
     return 0;
   }
-  return CopySplFile(sourcePath, targetPath);
+  return CopySplFile(sourcePath, targetPath, options, outcome);
 }

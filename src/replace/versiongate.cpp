@@ -3,33 +3,13 @@
 #include "platform/platform.h"
 #include "platform/text.h"
 #include "replace/replace.h"
-#include "report/report.h"
 
-int ReplaceFailures;
-
-namespace {
-
-// Two paths of up to 259 characters each and the words between them.
-const int kLineCapacity = 600;
-
-void LogPair(const char *format, const char *first, const char *second) {
-  char line[kLineCapacity];
-  if (FormatText(line, kLineCapacity, format, first, second) >= 0)
-    AppendErrorLog(line);
-}
-
-} // namespace
-
-void LogReplaceFailure(const char *format, const char *first, const char *second) {
-  ++ReplaceFailures;
-  LogPair(format, first, second);
-}
-
-GateDecision DecideSplFile(const char *expanded, const char *target, GateReading *reading) {
+GateDecision DecideSplFile(const char *expanded, const char *target, int forced,
+                           GateReading *reading) {
   GateReading local;
   GateReading &r = reading ? *reading : local;
   FillBytes(&r, sizeof r, 0);
-  if (ForceOverwrite) {
+  if (forced) {
     r.forced = 1;
     return kGateReplace;
   }
@@ -47,48 +27,6 @@ GateDecision DecideSplFile(const char *expanded, const char *target, GateReading
   r.packageTime = expanded[0] ? GetLastWriteTime(expanded) : 0;
   r.installedTime = GetLastWriteTime(target);
   return r.packageTime > r.installedTime ? kGateReplace : kGateRefuseTime;
-}
-
-int CopySplFile(const char *source, const char *target) {
-  // One expansion serves the gate and the copy. It lies beside the target, where only
-  // administrators write, so what the gate reads is what gets installed.
-  char folder[MAX_PATH];
-  char expanded[MAX_PATH];
-  expanded[0] = 0;
-  Expansion expansion = kNoRoom;
-  if (GetParentFolder(target, folder))
-    expansion = ExpandPackageFile(source, folder, expanded);
-  if (expansion == kNoRoom || expansion == kExpansionFailed)
-    LogReplaceFailure(kLineExpansionFailed, target);
-  // With nowhere to expand to there is nothing the gate could let through: the copy has failed.
-  if (expansion == kNoRoom) {
-    LogReplaceFailure(kLineCopyFailed, target);
-    return 0;
-  }
-
-  GateDecision decision = DecideSplFile(expanded, target, nullptr);
-  if (decision != kGateReplace) {
-    if (expanded[0])
-      Os.DeleteFileA(expanded);
-    if (decision == kGateRefuseVersion)
-      LogPair(kLineVersionGreater, target, source);
-    else
-      LogPair(kLineNotNewer, source, target);
-    return 0;
-  }
-
-  if (!expanded[0] || !InstallExpansion(expanded, target)) {
-    LogReplaceFailure(kLineCopyFailed, target);
-    return 0;
-  }
-  DWORD attributes = Os.GetFileAttributesA(target);
-  if (attributes == INVALID_FILE_ATTRIBUTES)
-    return 0;
-  // Also when the replacement waits for the restart: a read-only file would not be deleted
-  // by the pending operation, and the new file must not come in read-only either.
-  if (!Os.SetFileAttributesA(target, attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY)))
-    return 0;
-  return 1;
 }
 
 char *GetFileVersionString(const char *fileName, char *buffer, int capacity) {

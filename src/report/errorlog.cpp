@@ -8,8 +8,6 @@
 #include "platform/text.h"
 #include "report/report.h"
 
-int ErrorLogEnabled;
-
 namespace {
 
 enum LogState { kNotMade, kOpen, kClosed };
@@ -21,13 +19,6 @@ int ErrorLogMade;  // the file exists, made by this run
 int ErrorLogKnown; // ErrorLogIdentity names it
 FileIdentity ErrorLogIdentity;
 
-int GetLogFolder(char (&folder)[MAX_PATH]) {
-  DWORD length = Os.GetTempPathA(MAX_PATH, folder);
-  // Without a temp folder, or with one too deep for a file name, the log is lost, the run is
-  // not.
-  return length > 0 && length < MAX_PATH - 16;
-}
-
 // Should something stand at the name by the first append, the log takes another fresh name
 // rather than that file. A log that cannot be made loses the message; the next append tries
 // again.
@@ -37,7 +28,7 @@ void MakeErrorLog() {
   if (log == INVALID_HANDLE_VALUE) {
     char folder[MAX_PATH];
     char other[MAX_PATH];
-    if (!GetLogFolder(folder))
+    if (!GetTempFolder(folder))
       return;
     log = CreateFreshFile(folder, "KPP", other, FILE_SHARE_READ);
     if (log == INVALID_HANDLE_VALUE)
@@ -59,13 +50,16 @@ const char *MakeErrorLogName() {
   ErrorLogMade = 0;
   ErrorLogKnown = 0;
   // A name no other program can foresee, and no file yet: a run that logs nothing leaves none.
-  if (GetLogFolder(folder))
+  // Without a temp folder, or with one too deep for a file name, the log is lost, the run is
+  // not.
+  if (GetTempFolder(folder))
     MakeFreshName(folder, "KPP", ErrorLogName);
   return ErrorLogName;
 }
 
 int AppendErrorLog(const char *text) {
-  if (!ErrorLogEnabled || ErrorLogName[0] == 0)
+  // Only an L run names the log; before that, and once it is closed, lines go nowhere.
+  if (ErrorLogName[0] == 0)
     return 1;
   if (ErrorLogState == kNotMade)
     MakeErrorLog();
@@ -95,7 +89,7 @@ void KeepErrorLog() {
   CloseErrorLog();
   char folder[MAX_PATH];
   char kept[MAX_PATH];
-  if (!GetLogFolder(folder) || FormatText(kept, MAX_PATH, "%s%s", folder, kKeptErrorLogName) < 0)
+  if (!GetTempFolder(folder) || FormatText(kept, MAX_PATH, "%s%s", folder, kKeptErrorLogName) < 0)
     return;
   // A run that logged nothing still replaces the log of an earlier run: the name tells of the
   // last run only.

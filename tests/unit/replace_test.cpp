@@ -34,21 +34,22 @@ static BOOL WINAPI FakeMove(LPCSTR from, LPCSTR to, DWORD flags) {
 
 TEST(Copy, AFailedCopyKeepsTheInstalledFileAndARefusedMoveIsAFailureOnlyWhenNothingWaits) {
   // The package, the failure, whether the target is held open, and what is seen: the lines
-  // logged (L LZCopy, M MoveFileEx, C CopyLZFile), the result, the restart registrations, an
-  // expansion left beside the target, and the target.
+  // logged (L LZCopy, M MoveFileEx, C CopyLZFile), the result and the outcome's failures,
+  // restart operations and files replaced, the restart registrations, an expansion left beside
+  // the target, and the target.
   // clang-format off
   const struct { const char *source; char failure; int held; const char *lines, *seen; } rows[] = {
-      {"payload.txt_", 'H', 0, "LC", "0||0|old"}, {"payload.txt_", 'H', 1, "LC", "0||0|old"},
-      {"payload.txt_", 'R', 0, "", "1|ta>- kv>ta |1|old"},
-      {"payload.txt", '1', 1, "MC", "0|ta>- |0|old"},
-      {"payload.txt", '2', 1, "MC", "0|ta>- kv>ta |1|old"}};
+      {"payload.txt_", 'H', 0, "LC", "0200||0|old"}, {"payload.txt_", 'H', 1, "LC", "0200||0|old"},
+      {"payload.txt_", 'R', 0, "", "1020|ta>- kv>ta |1|old"},
+      {"payload.txt", '1', 1, "MC", "0200|ta>- |0|old"},
+      {"payload.txt", '2', 1, "MC", "0210|ta>- kv>ta |1|old"}};
   // clang-format on
   static auto realCopy = Os.LZCopy;
   SEAM(LZCopy, [](INT in, INT out) WINAPI -> LONG {
     return g_failure != 'H' ? realCopy(in, out) : (_lwrite(out, "partial", 7), LZERROR_WRITE);
   });
   SEAM(MoveFileExA, FakeMove);
-  ForceOverwrite = 1;
+  RunOptions forced = {kOsTag2K, 1, 0};
   for (const auto &r : rows) {
     Log log;
     g_dir = NewFolder(), g_failure = r.failure, g_registered = "";
@@ -56,7 +57,8 @@ TEST(Copy, AFailedCopyKeepsTheInstalledFileAndARefusedMoveIsAFailureOnlyWhenNoth
     WriteFileBytes(target, "old");
     HANDLE held = CreateFileA(r.held ? target.c_str() : "", GENERIC_READ, 0, nullptr, OPEN_EXISTING,
                               0, nullptr);
-    int result = CopySplFile((g_testfiles + r.source).c_str(), target.c_str());
+    RunOutcome o = {};
+    int result = CopySplFile((g_testfiles + r.source).c_str(), target.c_str(), forced, &o);
     CloseHandle(held);
     for (char c : std::string(r.lines))
       lines += std::string(c == 'L'   ? "LZCopy "
@@ -64,13 +66,14 @@ TEST(Copy, AFailedCopyKeepsTheInstalledFileAndARefusedMoveIsAFailureOnlyWhenNoth
                                       : "CopyLZFile ") +
                target + (c == 'C' ? " at CopySplFile" : " at CopyLZFile") + " FALSE \r\n";
     WIN32_FIND_DATAA kv;
-    EXPECT_EQ(log.Text() + std::to_string(result) + "|" + g_registered + "|" +
+    EXPECT_EQ(log.Text() + std::to_string(result) + std::to_string(o.failures) +
+                  std::to_string(o.restartOperations) + std::to_string(o.replaced) + "|" +
+                  g_registered + "|" +
                   std::to_string(FindClose(FindFirstFileA((g_dir + "\\kv*").c_str(), &kv))) + "|" +
                   ReadFileBytes(target),
               lines + r.seen)
         << r.source << " " << r.failure;
   }
-  ForceOverwrite = 0;
 }
 
 // Each key is read only after the last one was handled, and no file is read from a folder

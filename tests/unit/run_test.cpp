@@ -46,7 +46,6 @@ TEST(Run, TheModeIsTheFirstSwitchLetterElseTheFileNamesAndWindows98RunsNone) {
       WriteFileBytes(g_scratch + "\\tolvanix.ini",
                      "[tolvanix]\r\n" + std::string(r.ini ? r.ini : ""));
       g_program = g_scratch + (r.ini ? "\\" : "\\none\\") + r.file, g_seen = "", g_windows = os;
-      QuietRun = ForceOverwrite = ReplaceFailures = 0;
       DeleteFileA((g_temp + "tolvanix.log").c_str());
       g_seen += std::to_string(RunTolvanix(GetModuleHandleA(nullptr), r.args));
       char mode = os == '9' || strstr(r.args, "/QUIET") ? '-' : r.mode, text[300];

@@ -43,7 +43,7 @@ inline DWORD WINAPI FakeModuleName(HMODULE, LPSTR name, DWORD size) {
 }
 // The error log of the code under test, on for the length of the scope.
 struct Log {
-  const char *name = (ErrorLogEnabled = 1, MakeErrorLogName());
-  ~Log() { DeleteErrorLog(), ErrorLogEnabled = 0; }
+  const char *name = MakeErrorLogName();
+  ~Log() { DeleteErrorLog(); }
   std::string Text() const { return ReadFileBytes(name); }
 };

@@ -1,3 +1,4 @@
+#include "app/app.h"
 #include "common/common.h"
 #include "config/config.h"
 #include "platform/files.h"
@@ -39,10 +40,8 @@ static void OpenReport() {
   ReportName[0] = 0;
   ReportDraftName[0] = 0;
   ReportHandle = INVALID_HANDLE_VALUE;
-  DWORD length = Os.GetTempPathA(MAX_PATH, folder);
-  // A temp path that did not fit the buffer is not in it; a report name that does not fit is
-  // not cut to a shorter one, which would be another file.
-  if (length == 0 || length >= MAX_PATH)
+  // A report name that does not fit is not cut to a shorter one, which would be another file.
+  if (!GetTempFolder(folder))
     return;
   if (FormatText(ReportName, MAX_PATH, "%stolvanix.log", folder) < 0)
     return;
@@ -81,9 +80,8 @@ int WriteFileRecord(const char *name) {
   static const char kSeparator[] = "-----------------------------------------------------------";
   char path[MAX_PATH];
   char fileLine[kReportTextCapacity];
-  UINT length = Os.GetSystemDirectoryA(path, MAX_PATH);
   // Without the whole path there is nothing true to report; no part of the record is written.
-  if (length == 0 || length >= MAX_PATH || !AppendPath(path, MAX_PATH, name) ||
+  if (!GetSystemFolder(path) || !AppendPath(path, MAX_PATH, name) ||
       FormatText(fileLine, kReportTextCapacity, "file              = %s", path) < 0)
     return 0;
 
@@ -185,13 +183,16 @@ static void WriteServiceSection() {
 static void ReportListedFile(const char *name, void *) { WriteFileRecord(name); }
 
 int WriteDiagnosticReport(int showInNotepad) {
-  static const char *const kFixedFiles[] = {"kvqrt7xb.dll", "kvqrtwyn.dll",
-                                            "kvhl05c.exe",  "kvsrv05c.exe",
-                                            "kvsrv05c.ksi", "spool\\prtprocs\\w32x86\\kvprc7a.dll"};
+  static const char *const kFixedFiles[] = {"kvqrt7xb.dll", "kvqrtwyn.dll", "kvhl05c.exe",
+                                            "kvsrv05c.exe", "kvsrv05c.ksi"};
   OpenReport();
   WriteServiceSection();
   for (const char *name : kFixedFiles)
     WriteFileRecord(name);
+  Path printProcessor;
+  if (FormatText(printProcessor, MAX_PATH, "spool\\prtprocs\\%s\\kvprc7a.dll",
+                 kPrintProcessorFolder) >= 0)
+    WriteFileRecord(printProcessor);
   // The configuration file's path is formed by the list walk itself; when it does not fit,
   // every key reads empty and only the fixed records are written.
   const PatchList &helpers = kPatchLists[kHelperList];

@@ -1,0 +1,7 @@
+// The string table's entries, shared by the resource script and the program.
+#pragma once
+
+#define IDS_VERSION 1
+#define IDS_CAPTION 2
+#define IDS_RESTART 3
+#define IDS_UNINSTALLED 4
