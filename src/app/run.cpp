@@ -121,7 +121,15 @@ int RunTolvanix(HINSTANCE instance, const char *args) {
     letter = LetterFromFileName();
   ApplyOptions(args, &tag);
 
+#ifdef _WIN64
+  // On 64-bit Windows the 64-bit files are the package, whatever "/OS=" chose.
+  tag = kOsTagX64;
+#endif
+
   RunMode mode = SelectRunMode(letter);
+  int handedOn = 0;
+  if (RunNativeHalf(args, haveLetter, letter, mode, caption, &handedOn))
+    return handedOn;
   switch (mode) {
   case Diagnose:
     WriteDiagnosticReport(!QuietRun);

@@ -93,6 +93,24 @@ int NextWord(const char **cursor, char *word, int cap) {
   return fits ? 1 : -1;
 }
 
+// Whether the patcher refuses to run on this machine: no half of the package for its
+// processor (32-bit on x64 Windows without the 64-bit checker beside it, ARM64), or, for the
+// 64-bit program, no modules\X64 in the package.
+int RefusedHere(NativeHalf half, const char *folder) {
+  if (half != kThisHalf)
+    return 1;
+#ifdef _WIN64
+  Path native;
+  if (!CopyText(native, MAX_PATH, folder) || !AppendPath(native, MAX_PATH, kNativePackageFolder))
+    return 1;
+  DWORD attributes = Os.GetFileAttributesA(native);
+  return attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+#else
+  (void)folder;
+  return 0;
+#endif
+}
+
 int Usage(const char *why) {
   CheckRecord record;
   BeginRecord(&record, "usage", kUsage);
@@ -160,6 +178,14 @@ int RunCheck(const char *args) {
   if (why)
     return Usage(why);
 
+  // The check reads the folders the patch would write: on 64-bit Windows the 64-bit program's.
+  NativeHalf half = FindNativeHalf();
+#ifndef _WIN64
+  DWORD handedOn = 0;
+  if (half == kHalf64 && RunBesideProgram(kCheck64Name, args, 1, &handedOn))
+    return static_cast<int>(handedOn);
+#endif
+
   // The patcher reads its configuration next to itself; the default folder is this program's.
   char full[MAX_PATH];
   if (folder[0] == 0) {
@@ -179,10 +205,17 @@ int RunCheck(const char *args) {
   FillBytes(&tally, sizeof tally, 0);
   if (which == 1) {
     CheckPackage(full);
+  } else if (RefusedHere(half, full)) {
+    ReportFinding(kError, full, "", "",
+                  "this package has no files for this processor type: a patch run changes nothing "
+                  "here and with /QUIET exits 1633");
   } else {
     unsigned osClass = GetOsClass();
     if (!haveTag)
       tag = osClass == kOsClassNT4 ? kOsTagNT : kOsTag2K;
+#ifdef _WIN64
+    tag = kOsTagX64; // as the patcher: the 64-bit files whatever "/OS=" says
+#endif
     ForceOverwrite = force;
     if (which == 2)
       PlanPatch(full, tag, &tally);
@@ -201,6 +234,7 @@ int RunCheck(const char *args) {
              counts, Check.errors, Check.warnings, CheckExitCode());
   BeginRecord(&record, "summary", headline);
   AddJsonField(&record, "command", command);
+  AddField(&record, "architecture", kBuildArchitecture);
   if (which == 2) {
     AddJsonNumber(&record, "replace now", tally.now);
     AddJsonNumber(&record, "replace at the restart", tally.atRestart);

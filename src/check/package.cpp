@@ -621,8 +621,13 @@ int CheckPackage(const char *folder) {
     AddTextField(&record, "from", "the default, as [KVSPLPROC] has no SRC");
   EmitRecord(&record);
 
+#ifdef _WIN64
+  // On 64-bit Windows the whole package is checked, its 64-bit half with it.
+  const OsTag tags[] = {kOsTagNT, kOsTag2K, kOsTagX64};
+#else
   const OsTag tags[] = {kOsTagNT, kOsTag2K};
-  for (int t = 0; t < 2; ++t) {
+#endif
+  for (int t = 0; t < static_cast<int>(sizeof tags / sizeof tags[0]); ++t) {
     for (int l = 0; l < kPatchListCount; ++l) {
       const PatchList &list = kPatchLists[l];
       if (list.sourceKey) {
@@ -638,6 +643,14 @@ int CheckPackage(const char *folder) {
       }
     }
   }
+#ifdef _WIN64
+  // Only the 64-bit companion is one this program can look into, and the one it loads.
+  Path companions;
+  if (CopyText(companions, MAX_PATH, folder) &&
+      AppendPath(companions, MAX_PATH, kNativePackageFolder))
+    CheckCompanion(companions);
+#else
   CheckCompanion(folder);
+#endif
   return CheckExitCode();
 }

@@ -66,8 +66,10 @@ int ComposeTargetPath(const PatchList &list, const char *name, Path &target) {
   Path system;
   if (!GetSystemFolder(system))
     return 0;
-  const char *format = list.printProcessor ? "%s\\spool\\prtprocs\\w32x86\\%s" : "%s\\%s";
-  return FormatText(target, MAX_PATH, format, system, name) >= 0;
+  if (list.printProcessor)
+    return FormatText(target, MAX_PATH, "%s\\spool\\prtprocs\\%s\\%s", system,
+                      kPrintProcessorFolder, name) >= 0;
+  return FormatText(target, MAX_PATH, "%s\\%s", system, name) >= 0;
 }
 
 int FindInSystemFolder(const char *name, int *present) {

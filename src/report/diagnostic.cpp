@@ -185,9 +185,13 @@ static void WriteServiceSection() {
 static void ReportListedFile(const char *name, void *) { WriteFileRecord(name); }
 
 int WriteDiagnosticReport(int showInNotepad) {
-  static const char *const kFixedFiles[] = {"kvqrt7xb.dll", "kvqrtwyn.dll",
-                                            "kvhl05c.exe",  "kvsrv05c.exe",
-                                            "kvsrv05c.ksi", "spool\\prtprocs\\w32x86\\kvprc7a.dll"};
+#ifdef _WIN64
+  static const char kInstalledCompanion[] = "spool\\prtprocs\\x64\\kvprc7a.dll";
+#else
+  static const char kInstalledCompanion[] = "spool\\prtprocs\\w32x86\\kvprc7a.dll";
+#endif
+  static const char *const kFixedFiles[] = {"kvqrt7xb.dll", "kvqrtwyn.dll", "kvhl05c.exe",
+                                            "kvsrv05c.exe", "kvsrv05c.ksi", kInstalledCompanion};
   OpenReport();
   WriteServiceSection();
   for (const char *name : kFixedFiles)
