@@ -234,7 +234,6 @@ int RunCheck(const char *args) {
              counts, Check.errors, Check.warnings, CheckExitCode());
   BeginRecord(&record, "summary", headline);
   AddJsonField(&record, "command", command);
-  AddField(&record, "architecture", kBuildArchitecture);
   if (which == 2) {
     AddJsonNumber(&record, "replace now", tally.now);
     AddJsonNumber(&record, "replace at the restart", tally.atRestart);

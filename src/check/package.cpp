@@ -396,7 +396,11 @@ void CheckCompanion(const char *folder) {
   CheckRecord record;
   BeginRecord(&record, "companion", "companion library: none");
   AddJsonField(&record, "path", "");
+#ifdef _WIN64
+  AddTextField(&record, "looked for", "kvprc7a.dll, then kvprcm01.dll, in modules\\X64");
+#else
   AddTextField(&record, "looked for", "kvprc7a.dll, then kvprcm01.dll, in the package folder");
+#endif
   AddTextField(&record, "on XP and later", "the helper service is neither stopped nor started");
   EmitRecord(&record);
 }

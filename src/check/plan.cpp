@@ -425,6 +425,8 @@ int Run(const char *folder, OsTag tag, int verify, PlanTally *tally) {
   BeginRecord(&record, "system", verify ? "verify on this machine" : "plan on this machine");
   AddJsonNumber(&record, "os class", osClass);
   AddField(&record, "windows", WindowsName(osClass));
+  // Which half of the system was read: x64, the native folders of 64-bit Windows, or x86.
+  AddField(&record, "architecture", kBuildArchitecture);
   char chosen[MAX_PATH];
   if (FormatText(chosen, MAX_PATH, "%s\\modules\\%s", folder, tag.text) < 0)
     CopyText(chosen, MAX_PATH, tag.text);
