@@ -23,11 +23,10 @@ SYS = "C:\\windows\\system32"
 PRTPROCS = SYS + "\\spool\\prtprocs\\w32x86"
 PRTPROCS64 = SYS + "\\spool\\prtprocs\\x64"  # what the 64-bit spooler loads
 WOW64 = "C:\\windows\\syswow64"  # system32 as a 32-bit program sees it on 64-bit Windows
-REFUSED = "This patch cannot be applied on this processor type: this package has no files for " \
-    "it.\nNothing was changed."
 RESTART = "You must restart your computer.\nDo you want to restart your conputer now?"
 BOX_TEXTS = {"P": RESTART, "L": RESTART, "U": "The uninstallation has been successfully completed.",
-             "V": re.compile(r"[^\n]*Kestova[^\n]*\n   Version 1\.003"), "R": REFUSED}
+             "V": re.compile(r"[^\n]*Kestova[^\n]*\n   Version 1\.003"), "R": "This patch cannot be "
+             "applied on this processor type: this package has no files for it.\nNothing was changed."}
 T0 = 1500000000  # any fixed time: cases only care which file is newer
 
 
@@ -68,7 +67,8 @@ class Case:
             else "")
 
 
-DEFAULTS = dict(arch="win32", program="tolvanix.exe", windows="win7", args="", ini="[tolvanix]\r\n", cases=(), tag="2K", src=None,
+DEFAULTS = dict(arch="win32", program="tolvanix.exe", windows="win7", args="",
+                ini="[tolvanix]\r\n", cases=(), tag="2K", src=None,
                 package="C:\\pkg", files={}, pre=(), setenv={}, env={}, watch=None,
                 answer="cancel", timeout=20, exit=0, mode=None, log=None, calls=None, check=None)
 ROWS = {}
@@ -127,12 +127,10 @@ class Run:
     def testfile(self, name):
         return open(os.path.join(self.build, "testfiles", name), "rb").read()
 
-    def built(self, name):
-        """A testfiles name from the build the prefix's programs need; "x86:" the 32-bit one."""
-        if name.startswith("x86:"):
-            return os.path.join(self.build, "testfiles", name[4:])
+    def built(self, name):  # from the prefix's build where it has it, "x86:..." the 32-bit one
         tool = os.path.join(self.tools, "testfiles", name)
-        return tool if os.path.exists(tool) else os.path.join(self.build, "testfiles", name)
+        return tool if os.path.exists(tool) else os.path.join(self.build, "testfiles", name[
+            4 * name.startswith("x86:"):])
 
     def place(self, path, content):
         target, when = self.unix(path), None
@@ -141,9 +139,8 @@ class Run:
         elif isinstance(content, tuple) and not isinstance(content, Link):
             content, when = content
         if content is None:
-            if os.path.isdir(target):
-                return shutil.rmtree(target)
-            return os.path.exists(target) and os.remove(target)
+            return os.path.isdir(target) and shutil.rmtree(target) or os.path.exists(
+                target) and os.remove(target)
         os.makedirs(target if path.endswith("\\") else os.path.dirname(target), exist_ok=True)
         if isinstance(content, Link):
             os.symlink(self.unix(content.target), target)

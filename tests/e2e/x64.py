@@ -1,70 +1,58 @@
-"""What only 64-bit Windows shows, in a 64-bit prefix: the 64-bit program replaces the files of
-the native system32 and of spool\\prtprocs\\x64 (now and at the restart), calls the 64-bit
-companion library from modules\\X64, logs and is checked by the 64-bit tolvanix-check; the
-32-bit program of the same package hands the run to it; without the 64-bit half nothing is
-touched and a quiet run exits 1633."""
+"""64-bit Windows, in a 64-bit prefix: the 64-bit program patches the native system32 and
+spool\\prtprocs\\x64 (now and at the restart) with modules\\X64 and its companion there, while the
+32-bit copies stay; the 32-bit program hands the run to it; without it nothing is touched."""
 from bed import row, Case, File, PRTPROCS, SYS, TEMP, WOW64
 
-X64 = "C:\\pkg\\modules\\X64\\"
-CHECK64 = "C:\\pkg\\tolvanix-check64.exe"
+X64, CHECK64 = "C:\\pkg\\modules\\X64\\", "C:\\pkg\\tolvanix-check64.exe"
 PP = Case("kvpp64.dll", ("v1_0_0_9.dll", 0), ("v1_0_0_10.dll_", 0), "copied", x64=True)
 OLDER = Case("kvold64.dll", ("v1_0_0_10.dll", 0), ("v1_0_0_9.dll", 0), "version", "SrcFiles")
 HELD = Case("kvheld64.dll", ("v1_0_0_9.dll", 0), ("v1_0_0_10.dll", 0), "kept", "SrcFiles")
 INI = {"PRINTPROC": [PP.name], "SrcFiles": [OLDER.name, HELD.name, "kvwatch.dll"]}
-# The 32-bit half of the system as a 32-bit program would have patched it: it must stay so.
-FILES = {X64 + "kvprc7a.dll": File("standin.dll"), CHECK64: File("../tolvanix-check.exe"),
-         SYS + "\\kvwatch.dll": ("old\r\n", 1104537600), X64 + "kvwatch.dll": ("new\r\n", 1262304000),
-         PRTPROCS + "\\kvpp64.dll": File("v1_0_0_9.dll"), WOW64 + "\\kvwatch.dll": "old\r\n",
-         WOW64 + "\\kvheld64.dll": File("v1_0_0_9.dll")}
-CALLS = ["kvprc7a.dll attach old", "kvprc7a.dll UninstService old", "kvprc7a.dll InstService new",
-         "kvprc7a.dll detach-free new"]
+HALF32 = {PRTPROCS + "\\kvpp64.dll": File("v1_0_0_9.dll"), WOW64 + "\\kvwatch.dll": "old\r\n"}
+FILES = dict(HALF32, **{X64 + "kvprc7a.dll": File("standin.dll"), CHECK64: File(
+    "../tolvanix-check.exe"), SYS + "\\kvwatch.dll": ("old\r\n", 1104537600),
+    X64 + "kvwatch.dll": ("new\r\n", 1262304000)})
+CALLS = ["kvprc7a.dll " + c for c in ("attach old", "UninstService old", "InstService new",
+                                      "detach-free new")]
 
 
 def native(check, held=False):
-    """The 32-bit half untouched; check (the 64-bit or, through it, the 32-bit tolvanix-check)
-    says it checked x64; verify says 1 while the held file waits for the restart, 0 after."""
+    """The 32-bit half as it was; verify by check says x64, 1 while a file waits, then 0."""
     def look(r):
-        r.expect("the 32-bit half", (r.testfile("v1_0_0_9.dll"), b"old\r\n", r.testfile(
-            "v1_0_0_9.dll")), (r.file(PRTPROCS + "\\kvpp64.dll"), r.file(WOW64 + "\\kvwatch.dll"),
-                                r.file(WOW64 + "\\kvheld64.dll")))
-        r.expect("kvwatch.dll in the native system32", b"new\r\n", r.file(SYS + "\\kvwatch.dll"))
+        r.expect("the 32-bit half", [r.testfile("v1_0_0_9.dll"), b"old\r\n"], [r.file(p) for p in
+                                                                              HALF32])
         r.expect("restart operations", 2 * held, len(r.pending))
         for want in (1, 0) if held else (0,):
             code, out = r.run_console(check + " verify C:\\pkg")
             r.check(code == want and "architecture: x64" in out and PP.target() in out,
                     "verify's exit code %d (want %d), output:\n%s" % (code, want, out))
             r.after_restart()
-        if held:
-            r.expect(HELD.name + " after the restart", r.testfile("v1_0_0_10.dll"),
-                     r.file(HELD.target()))
+        r.check(not held or r.file(HELD.target()) == r.testfile("v1_0_0_10.dll"), HELD.name)
     return look
 
 
 row("x64_program_patches_the_native_folders_now_and_at_the_restart", arch="win64",
-    program="tolvanix64.exe", windows="win10", args="/L", mode="L", tag="X64",
-    cases=[PP, OLDER, HELD], ini=INI, files=FILES, pre=["hold " + HELD.target()], calls=CALLS,
+    program="tolvanix64.exe", windows="win10", args="/L", mode="L", tag="X64", ini=INI,
+    cases=[PP, OLDER, HELD], files=FILES, pre=["hold " + HELD.target()], calls=CALLS,
     check=native(CHECK64, held=True))
-
-# The README's one command line for every machine, under a name that picks the L mode.
+# The 32-bit program, under a name that picks the L mode, hands the run and its mode on.
 row("x64_one_package_command_line_hands_the_run_to_the_64_bit_program", arch="win64",
-    program="Lpatch.exe", windows="win10", args="/QUIET", tag="X64", cases=[PP, OLDER], ini=INI,
-    exit=3010, calls=CALLS, files=dict(FILES, **{
-        "C:\\pkg\\Lpatch.exe": File("x86:../tolvanix.exe"), "C:\\pkg\\tolvanix-check.exe":
-        File("x86:../tolvanix-check.exe")}), check=native("C:\\pkg\\tolvanix-check.exe"))
+    program="Lpatch.exe", windows="win10", mode="L", tag="X64", cases=[PP, OLDER], ini=INI,
+    calls=CALLS, files=dict(FILES, **{"C:\\pkg\\" + n: File("x86:../" + e) for n, e in (
+        ("Lpatch.exe", "tolvanix.exe"), ("tolvanix-check.exe", "tolvanix-check.exe"))}),
+    check=native("C:\\pkg\\tolvanix-check.exe"))
 
 
 def refused(r):
-    """The quiet run's code and the check's prediction; nothing stopped, loaded or written."""
-    code, _ = r.run_console("C:\\pkg\\tolvanix64.exe /L /QUIET")
-    plan, out = r.run_console(CHECK64 + " plan C:\\pkg")
-    r.expect("the quiet run's exit code (its low byte), plan's exit code and its 1633", (
-        1633 & 0xFF, 2, True), (code, plan, "1633" in out))
-    r.expect("the companion, the kept log", ([], None), (r.calls, r.file(
-        TEMP + "\\tolvanix-errors.log")))
+    """Quiet: 1633 (its low byte); plan predicts it; nothing loaded or logged."""
+    code, (plan, out) = r.run_console("C:\\pkg\\tolvanix64.exe /L /QUIET")[0], r.run_console(
+        CHECK64 + " plan C:\\pkg")
+    r.expect("quiet exit code, plan's, its 1633, the stand-in, the kept log", (97, 2, True, [], None),
+             (code, plan, "1633" in out, r.calls, r.file(TEMP + "\\tolvanix-errors.log")))
 
 
 row("x64_without_64_bit_files_refuses_before_touching_anything", arch="win64",
-    program="tolvanix64.exe", windows="win10", args="/L", mode="R", answer="ok",
+    program="tolvanix64.exe", windows="win10", args="/L", mode="R", answer="ok", calls=[],
     cases=[Case("kvpp64.dll", ("v1_0_0_9.dll", 0), ("v1_0_0_10.dll", 0), "kept", x64=True)],
     files={X64: None, "C:\\pkg\\kvprc7a.dll": File("standin.dll"), CHECK64:
-           File("../tolvanix-check.exe")}, calls=[], check=refused)
+           File("../tolvanix-check.exe")}, check=refused)

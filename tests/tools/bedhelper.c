@@ -116,16 +116,12 @@ static BOOL CALLBACK look_at(HWND child, LPARAM unused) {
 
 /* Whether pid is the program or a process it started (the 32-bit program's 64-bit one). */
 static int from_program(DWORD pid, DWORD program) {
-  PROCESSENTRY32 pe;
-  int found = pid == program;
+  PROCESSENTRY32 pe = {sizeof pe, 0, 0, 0, 0, 0, 0, 0, 0, {0}};
   HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-  pe.dwSize = sizeof pe;
-  if (!found && Process32First(snap, &pe))
-    do
-      found |= pe.th32ProcessID == pid && pe.th32ParentProcessID == program;
-    while (Process32Next(snap, &pe));
-  CloseHandle(snap);
-  return found;
+  int found = pid == program, more = Process32First(snap, &pe);
+  for (; more && !found; more = Process32Next(snap, &pe))
+    found = pe.th32ProcessID == pid && pe.th32ParentProcessID == program;
+  return CloseHandle(snap), found;
 }
 
 /* Records the box first (a reboot could end this process), then answers it as planned. */
