@@ -20,27 +20,27 @@ static int Refuse(const char *caption) {
   return 0;
 }
 
-int RunNativeHalf(const char *args, int haveLetter, unsigned char letter, RunMode mode,
-                  const char *caption, int *exitCode) {
+int RunNativeHalf(const char *args, int haveLetter, RunMode mode, const char *caption,
+                  int *exitCode) {
   NativeHalf half = FindNativeHalf();
 #ifdef _WIN64
   // The 64-bit program is the native half: only its own package files are there to lose.
-  (void)args, (void)haveLetter, (void)letter;
+  (void)args, (void)haveLetter;
   if (half == kThisHalf && HaveHalf64(nullptr))
     return 0;
 #else
   if (half == kThisHalf)
     return 0;
   if (half == kHalf64 && HaveHalf64(kPatcher64Name)) {
-    // The mode this program's name chose goes on as a switch: the 64-bit program's own name
-    // would choose the patch.
-    char switchText[4] = {'/', static_cast<char>(letter), ' ', 0};
+    // The mode this program's name chose goes on as its switch: the 64-bit program's own name
+    // chooses the patch, which is also what every other first letter means.
+    char switchText[4] = {'/', "-DLUV"[mode], ' ', 0};
     int size = lstrlenA(args) + sizeof switchText;
     char *line = static_cast<char *>(Os.LocalAlloc(LPTR, static_cast<SIZE_T>(size)));
     DWORD code = 0;
     int ran = 0;
     if (line) {
-      if (!haveLetter && letter != 0)
+      if (!haveLetter && mode != Patch)
         lstrcpyA(line, switchText);
       lstrcpyA(line + lstrlenA(line), args);
       ran = RunBesideProgram(kPatcher64Name, line, 0, &code);

@@ -128,7 +128,7 @@ int RunTolvanix(HINSTANCE instance, const char *args) {
 
   RunMode mode = SelectRunMode(letter);
   int handedOn = 0;
-  if (RunNativeHalf(args, haveLetter, letter, mode, caption, &handedOn))
+  if (RunNativeHalf(args, haveLetter, mode, caption, &handedOn))
     return handedOn;
   switch (mode) {
   case Diagnose:

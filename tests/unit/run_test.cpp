@@ -87,6 +87,7 @@ TEST(Run, On64BitWindowsThe64BitProgramRunsOrNothingIsTouched) {
   // clang-format off
   struct Row { char cpu; const char *file, *args; bool half64, starts; const char *seen; } rows[] = {
       {'a', "Lpatch.exe", "", true, true, "\"\\tolvanix64.exe\" /L =7"},
+      {'a', "setup.exe", "", true, true, "\"\\tolvanix64.exe\" =7"},
       {'W', "uninst.exe", "/OS=NT x", true, true, "\"\\tolvanix64.exe\" /OS=NT x=7"},
       {'a', "Lpatch.exe", "/QUIET", true, true, "\"\\tolvanix64.exe\" /QUIET=7"},
       {'a', "setup.exe", "/L /QUIET", true, false, "\"\\tolvanix64.exe\" /L /QUIET=1603"},
