@@ -44,11 +44,13 @@ row("x64_one_package_command_line_hands_the_run_to_the_64_bit_program", arch="wi
 
 
 def refused(r):
-    """Quiet: 1633 (its low byte); plan predicts it; nothing loaded or logged."""
+    """The closing box's caption; quiet: 1633 (its low byte); plan predicts it; nothing loaded or
+    logged."""
     code, (plan, out) = r.run_console("C:\\pkg\\tolvanix64.exe /L /QUIET")[0], r.run_console(
         CHECK64 + " plan C:\\pkg")
-    r.expect("quiet exit code, plan's, its 1633, the stand-in, the kept log", (97, 2, True, [], None),
-             (code, plan, "1633" in out, r.calls, r.file(TEMP + "\\tolvanix-errors.log")))
+    r.expect("the box's caption, quiet exit code, plan's, its 1633, the stand-in, the kept log", (
+        "Kestova PrintProcessor patch", 97, 2, True, [], None), (r.boxes[0]["caption"], code, plan,
+        "1633" in out, r.calls, r.file(TEMP + "\\tolvanix-errors.log")))
 
 
 row("x64_without_64_bit_files_refuses_before_touching_anything", arch="win64",
