@@ -60,7 +60,12 @@ tolv_ensure_template() {
     if [ ! -f "$template/.ready" ]; then
       rm -rf "$template"
       TOLV_ARCH=$arch WINEDLLOVERRIDES="mscoree,mshtml=" tolv_as_user "$template" wineboot -i \
-        >/dev/null 2>&1
+        >"$template.log" 2>&1 || true
+      if [ ! -f "$template/system.reg" ]; then
+        echo "wine-env: no $arch template prefix; wineboot said:" >&2
+        tail -n 5 "$template.log" >&2
+        exit 1
+      fi
       tolv_as_user "$template" wineserver -w
       tolv_as_user "$template" touch "$template/.ready"
     fi
