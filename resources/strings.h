@@ -5,3 +5,4 @@
 #define IDS_CAPTION 2
 #define IDS_RESTART 3
 #define IDS_UNINSTALLED 4
+#define IDS_WRONG_PROCESSOR 5

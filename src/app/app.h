@@ -17,6 +17,15 @@ void ApplyOptions(const char *args, RunOptions *options);
 // with "/QUIET" 3010 (done; a restart finishes it) or 1603 (a listed file was not replaced).
 int RunTolvanix(HINSTANCE instance, const char *args);
 
+// relaunch.cpp
+// On 64-bit Windows the 64-bit program patches: the 32-bit one runs it (tolvanix64.exe beside
+// it, the mode its name chose passed on as a switch) and hands back its exit code; with no half of
+// the package for this system, the run is refused before anything is touched (with "/QUIET" exit
+// 1633, else one OK box and 0). Returns 1 with *exitCode set when the run ended here, 0 when this
+// program runs it.
+int RunNativeHalf(const char *args, int haveLetter, RunMode mode, int quiet, const char *caption,
+                  int *exitCode);
+
 // closing.cpp
 // Shows the OK/Cancel box with text and caption; OK restarts Windows. Shows nothing for an
 // empty text. Returns 0.

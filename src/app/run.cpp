@@ -132,9 +132,16 @@ int RunTolvanix(HINSTANCE instance, const char *args) {
     letter = LetterFromFileName();
   ApplyOptions(args, &options);
 
+#ifdef _WIN64
+  // On 64-bit Windows the 64-bit files are the package, whatever "/OS=" chose.
+  options.tag = kOsTagX64;
+#endif
   RunOutcome outcome;
   FillBytes(&outcome, sizeof outcome, 0);
   RunMode mode = SelectRunMode(letter);
+  int handedOn = 0;
+  if (RunNativeHalf(args, haveLetter, mode, options.quiet, caption, &handedOn))
+    return handedOn;
   switch (mode) {
   case Diagnose:
     WriteDiagnosticReport(!options.quiet);

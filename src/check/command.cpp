@@ -36,6 +36,10 @@ const char kHelp[] =
     "  /FOW              plan and verify as for the patcher's /FOW: every file\r\n"
     "                    replaced, whatever its version\r\n"
     "\r\n"
+    "on 64-bit Windows tolvanix-check64.exe beside it runs the command: it reads\r\n"
+    "what the 64-bit patcher writes (spool\\prtprocs\\x64, the native system32,\r\n"
+    "modules\\X64) and says \"architecture: x64\"\r\n"
+    "\r\n"
     "exit code: 0 nothing found, 1 warnings only, 2 errors or bad usage\r\n"
     "\r\n"
     "what the output says:\r\n"
@@ -91,6 +95,24 @@ int NextWord(const char **cursor, char *word, int cap) {
   word[n] = 0;
   *cursor = p;
   return fits ? 1 : -1;
+}
+
+// Whether the patcher refuses to run on this machine: no half of the package for its
+// processor (32-bit on x64 Windows without the 64-bit checker beside it, ARM64), or, for the
+// 64-bit program, no modules\X64 in the package.
+int RefusedHere(NativeHalf half, const char *folder) {
+  if (half != kThisHalf)
+    return 1;
+#ifdef _WIN64
+  Path native;
+  if (!CopyText(native, MAX_PATH, folder) || !AppendPath(native, MAX_PATH, kNativePackageFolder))
+    return 1;
+  DWORD attributes = Os.GetFileAttributesA(native);
+  return attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+#else
+  (void)folder;
+  return 0;
+#endif
 }
 
 int Usage(const char *why) {
@@ -194,6 +216,14 @@ int RunCheck(const char *args) {
   if (why)
     return Usage(why);
 
+  // The check reads the folders the patch would write: on 64-bit Windows the 64-bit program's.
+  NativeHalf half = FindNativeHalf();
+#ifndef _WIN64
+  DWORD handedOn = 0;
+  if (half == kHalf64 && RunBesideProgram(kCheck64Name, args, 1, &handedOn))
+    return static_cast<int>(handedOn);
+#endif
+
   // The patcher reads its configuration next to itself; the default folder is this program's.
   char full[MAX_PATH];
   if (c.folder[0] == 0) {
@@ -213,9 +243,16 @@ int RunCheck(const char *args) {
   FillBytes(&tally, sizeof tally, 0);
   if (c.which == 1) {
     CheckPackage(full);
+  } else if (RefusedHere(half, full)) {
+    ReportFinding(kError, full, "", "",
+                  "this package has no files for this processor type: a patch run changes nothing "
+                  "here and with /QUIET exits 1633");
   } else {
     if (!c.haveTag)
       c.options.tag = GetOsClass() == kOsClassNT4 ? kOsTagNT : kOsTag2K;
+#ifdef _WIN64
+    c.options.tag = kOsTagX64; // as the patcher: the 64-bit files whatever "/OS=" says
+#endif
     if (c.which == 2)
       PlanPatch(full, c.options, &tally);
     else

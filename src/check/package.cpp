@@ -411,7 +411,11 @@ void CheckCompanion(const char *folder) {
   CheckRecord record;
   BeginRecord(&record, "companion", "companion library: none");
   AddJsonField(&record, "path", "");
+#ifdef _WIN64
+  AddTextField(&record, "looked for", "kvprc7a.dll, then kvprcm01.dll, in modules\\X64");
+#else
   AddTextField(&record, "looked for", "kvprc7a.dll, then kvprcm01.dll, in the package folder");
+#endif
   AddTextField(&record, "on XP and later", "the helper service is neither stopped nor started");
   EmitRecord(&record);
 }
@@ -658,8 +662,13 @@ int CheckPackage(const char *folder) {
   Path src;
   CheckLists(ini, counts, src);
 
+#ifdef _WIN64
+  // On 64-bit Windows the whole package is checked, its 64-bit half with it.
+  const OsTag tags[] = {kOsTagNT, kOsTag2K, kOsTagX64};
+#else
   const OsTag tags[] = {kOsTagNT, kOsTag2K};
-  for (int t = 0; t < 2; ++t) {
+#endif
+  for (int t = 0; t < static_cast<int>(sizeof tags / sizeof tags[0]); ++t) {
     for (int l = 0; l < kPatchListCount; ++l) {
       const PatchList &list = kPatchLists[l];
       if (list.sourceKey) {
@@ -675,6 +684,14 @@ int CheckPackage(const char *folder) {
       }
     }
   }
+#ifdef _WIN64
+  // Only the 64-bit companion is one this program can look into, and the one it loads.
+  Path companions;
+  if (CopyText(companions, MAX_PATH, folder) &&
+      AppendPath(companions, MAX_PATH, kNativePackageFolder))
+    CheckCompanion(companions);
+#else
   CheckCompanion(folder);
+#endif
   return CheckExitCode();
 }

@@ -424,6 +424,8 @@ int Run(const char *folder, const RunOptions &options, int verify, PlanTally *ta
   BeginRecord(&record, "system", verify ? "verify on this machine" : "plan on this machine");
   AddJsonNumber(&record, "os class", osClass);
   AddField(&record, "windows", WindowsName(osClass));
+  // Which half of the system was read: x64, the native folders of 64-bit Windows, or x86.
+  AddField(&record, "architecture", kBuildArchitecture);
   char chosen[MAX_PATH];
   if (FormatText(chosen, MAX_PATH, "%s\\modules\\%s", folder, options.tag.text) < 0)
     CopyText(chosen, MAX_PATH, options.tag.text);

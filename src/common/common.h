@@ -53,3 +53,38 @@ const char *SkipProgramName(const char *commandLine);
 // Starts Notepad from the system (else Windows) directory with "notepad  <fileName>". Returns
 // 1 when it started, 0 when it did not (also when the command line would not fit).
 int StartNotepad(const char *fileName);
+
+// native.cpp
+// This build's half of a package. On 64-bit Windows only the 64-bit programs patch: a 32-bit
+// program sees system32 redirected to SysWOW64 and the spooler's folder for 32-bit clients, and
+// cannot load a 64-bit companion library. The 64-bit half's package files and companion library
+// lie in modules\X64, and its programs beside the 32-bit ones under these names.
+extern const OsTag kOsTagX64;
+inline constexpr char kNativePackageFolder[] = "modules\\X64";
+inline constexpr char kPatcher64Name[] = "tolvanix64.exe";
+inline constexpr char kCheck64Name[] = "tolvanix-check64.exe";
+#ifdef _WIN64
+inline constexpr char kPrintProcessorFolder[] = "x64"; // what the 64-bit spooler loads
+inline constexpr char kBuildArchitecture[] = "x64";
+#else
+inline constexpr char kPrintProcessorFolder[] = "w32x86";
+inline constexpr char kBuildArchitecture[] = "x86";
+#endif
+
+// What this program runs on, as far as its half of the package goes.
+enum NativeHalf {
+  kThisHalf, // the system's own architecture: this program patches (and 32-bit Windows)
+  kHalf64,   // the 32-bit program on x64 Windows: the 64-bit programs patch
+  kNoHalf,   // a processor the package has no programs for (ARM64, Itanium)
+};
+NativeHalf FindNativeHalf();
+// Whether the package beside the program holds its 64-bit half: modules\X64 and, for the
+// 32-bit program, the 64-bit program of that name beside it (none for the 64-bit program).
+int HaveHalf64(const char *program64);
+// The folder the companion library is loaded from: the program's, or its modules\X64 in the
+// 64-bit build. Returns 0 with the buffer empty when it is unknown or does not fit.
+int GetCompanionDirectory(Path &buffer);
+// Runs <program directory>\name with the argument text args after its quoted name, waits for
+// it and hands back its exit code; with shareOutput it writes to this program's standard
+// handles. Returns 1, or 0 when it could not be started or its end not read.
+int RunBesideProgram(const char *name, const char *args, int shareOutput, DWORD *exitCode);

@@ -72,6 +72,8 @@ int BindPlatform() {
   Os.GetCurrentProcess = GetCurrentProcess;
   Os.LoadLibraryExA = LoadLibraryExA;
   Os.SetCurrentDirectoryA = SetCurrentDirectoryA;
+  Os.WaitForSingleObject = WaitForSingleObject;
+  Os.GetExitCodeProcess = GetExitCodeProcess;
   Os.LoadStringA = LoadStringA;
   Os.MessageBoxA = MessageBoxA;
   Os.FindWindowA = FindWindowA;
@@ -83,6 +85,10 @@ int BindPlatform() {
   // Missing before XP SP1 and Windows 8 (or its update): not a failure to bind.
   Bind(Os.SetDllDirectoryA, kernel, "SetDllDirectoryA", &Unavailable);
   Bind(Os.SetDefaultDllDirectories, kernel, "SetDefaultDllDirectories", &Unavailable);
+  // Missing before XP (and IsWow64Process2 before Windows 10): no WOW64, the processor is x86.
+  Bind(Os.IsWow64Process, kernel, "IsWow64Process", &Unavailable);
+  Bind(Os.IsWow64Process2, kernel, "IsWow64Process2", &Unavailable);
+  Bind(Os.GetNativeSystemInfo, kernel, "GetNativeSystemInfo", &Unavailable);
 
   HMODULE ntdll = GetModuleHandleA("ntdll.dll");
   all &= Bind(Os.NtSetInformationFile, ntdll, "NtSetInformationFile", &UnavailableNt);

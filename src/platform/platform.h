@@ -18,6 +18,10 @@ typedef BOOL(WINAPI *SetDefaultDllDirectoriesFn)(DWORD flags);
 typedef BOOL(WINAPI *SetDllDirectoryAFn)(LPCSTR folder);
 typedef LONG(WINAPI *NtSetInformationFileFn)(HANDLE file, void *io, void *info, ULONG length,
                                              int infoClass);
+typedef BOOL(WINAPI *IsWow64ProcessFn)(HANDLE process, BOOL *wow64);
+typedef BOOL(WINAPI *IsWow64Process2Fn)(HANDLE process, USHORT *processMachine,
+                                        USHORT *nativeMachine);
+typedef void(WINAPI *GetNativeSystemInfoFn)(SYSTEM_INFO *info);
 
 struct PlatformOps {
   // KERNEL32, imported statically (see scripts/imports.allow for why each is safe to import).
@@ -49,12 +53,19 @@ struct PlatformOps {
   decltype(&::GetCurrentProcess) GetCurrentProcess;
   decltype(&::LoadLibraryExA) LoadLibraryExA;
   decltype(&::SetCurrentDirectoryA) SetCurrentDirectoryA;
+  decltype(&::WaitForSingleObject) WaitForSingleObject;
+  decltype(&::GetExitCodeProcess) GetExitCodeProcess;
 
   // KERNEL32, looked up at run time: Windows 95 may lack MoveFileExA, and the program must
   // still load there to end quietly; the DLL search calls came with later systems.
   decltype(&::MoveFileExA) MoveFileExA;
   SetDefaultDllDirectoriesFn SetDefaultDllDirectories;
   SetDllDirectoryAFn SetDllDirectoryA;
+  // What the processor and the process are: XP (IsWow64Process, GetNativeSystemInfo) and
+  // Windows 10 (IsWow64Process2, the only one that tells ARM64 to an emulated x64 program).
+  IsWow64ProcessFn IsWow64Process;
+  IsWow64Process2Fn IsWow64Process2;
+  GetNativeSystemInfoFn GetNativeSystemInfo;
 
   // NTDLL, loaded in every NT process: deletion and renaming through a handle already held.
   NtSetInformationFileFn NtSetInformationFile;

@@ -106,8 +106,6 @@ int CopySysFileIfPresent(const char *source, const char *target, const RunOption
                          RunOutcome *outcome);
 int CopySysFile(const char *source, const char *target, const RunOptions &options,
                 RunOutcome *outcome);
-// The folder below spool\prtprocs from which this build's spooler loads print processors.
-inline constexpr char kPrintProcessorFolder[] = "w32x86";
 // The paths the runs hand to the gate, composed as the runs compose them. Each returns 0 when
 // the path does not fit its 260 characters; the runs then skip the entry with a log line.
 int ComposeSourcePath(const char *program, const char *name, OsTag tag, Path &source);

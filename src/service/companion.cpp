@@ -34,9 +34,9 @@ static ServiceEntry BindEntry(const char *exportName) {
 }
 
 int LoadPrintProcessor() {
-  char directory[MAX_PATH];
+  Path directory;
   // An unknown folder is not guessed at: no library rather than one from elsewhere.
-  if (!GetProgramDirectory(directory) || directory[0] == 0)
+  if (!GetCompanionDirectory(directory))
     return 0;
   // Only the package's own copy beside the program, never one found along the search path.
   CompanionModule = LoadCompanion(directory, "kvprc7a.dll");

@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 """The end-to-end bed: the real programs under Wine, and what they did.
-  python3 tests/e2e/bed.py --list | [--build DIR] [--keep] NAME... | --all
+  python3 tests/e2e/bed.py --list | [--build DIR] [--build64 DIR] [--keep] NAME... | --all
 A scenario is a row(name, ...) of data in the other files here: a copy of the template prefix,
 the package in C:\\pkg, and tests/tools/bedhelper.c as Notepad and as the session's first
 process, which runs the program from C:\\work and answers its boxes. OK in a box restarts:
@@ -21,9 +21,12 @@ USER = "tolvtest" if os.getuid() == 0 else pwd.getpwuid(os.getuid()).pw_name
 TEMP = "C:\\users\\%s\\Temp" % USER
 SYS = "C:\\windows\\system32"
 PRTPROCS = SYS + "\\spool\\prtprocs\\w32x86"
+PRTPROCS64 = SYS + "\\spool\\prtprocs\\x64"  # what the 64-bit spooler loads
+WOW64 = "C:\\windows\\syswow64"  # system32 as a 32-bit program sees it on 64-bit Windows
 RESTART = "You must restart your computer.\nDo you want to restart your conputer now?"
 BOX_TEXTS = {"P": RESTART, "L": RESTART, "U": "The uninstallation has been successfully completed.",
-             "V": re.compile(r"[^\n]*Kestova[^\n]*\n   Version 1\.003")}
+             "V": re.compile(r"[^\n]*Kestova[^\n]*\n   Version 1\.003"), "R": "This patch cannot be "
+             "applied on this processor type: this package has no files for it.\nNothing was changed."}
 T0 = 1500000000  # any fixed time: cases only care which file is newer
 
 
@@ -38,16 +41,19 @@ VICTIM = "C:\\tolvbed\\victim.txt"  # what a planted link leads to
 class Case:
     """A listed file: name, installed and package payloads ((testfile, time) or None), outcome:
     copied (holds the package file, expanded), version or time (refused with that line), lzfail
-    (expansion failed), nosource (/FOW, no package file), kept (no line, as it was)."""
+    (expansion failed), nosource (/FOW, no package file), kept (no line, as it was). x64: the
+    64-bit program's print-processor folder."""
 
-    def __init__(self, name, installed, package, outcome, section="PRINTPROC", source=None):
+    def __init__(self, name, installed, package, outcome, section="PRINTPROC", source=None,
+                 x64=False):
         self.name, self.installed, self.package = name, *(
             File(*f) if isinstance(f, tuple) else f for f in (installed, package))
-        self.outcome, self.section = outcome, section
+        self.outcome, self.section, self.x64 = outcome, section, x64
         self.source_name = name if source is None else source
 
     def target(self):
-        return (PRTPROCS if self.section == "PRINTPROC" else SYS) + "\\" + self.name
+        return ((PRTPROCS64 if self.x64 else PRTPROCS) if self.section == "PRINTPROC" else SYS) + \
+            "\\" + self.name
 
     def source(self, tag, package):
         return "%s\\modules\\%s\\%s" % (package, tag, self.source_name)
@@ -61,14 +67,17 @@ class Case:
             else "")
 
 
-DEFAULTS = dict(windows="win7", args="", ini="[tolvanix]\r\n", cases=(), tag="2K", src=None,
+DEFAULTS = dict(arch="win32", program="tolvanix.exe", windows="win7", args="",
+                ini="[tolvanix]\r\n", cases=(), tag="2K", src=None,
                 package="C:\\pkg", files={}, pre=(), setenv={}, env={}, watch=None,
                 answer="cancel", timeout=20, exit=0, mode=None, log=None, calls=None, check=None)
 ROWS = {}
 
 
 def row(name, **fields):
-    """Declares a scenario. Set-up: windows (win98, nt40, win2k, winxp, win7, win10); args;
+    """Declares a scenario. Set-up: arch (win64: a 64-bit prefix, the package's 64-bit half in
+    modules\\X64 and tolvanix64.exe beside tolvanix.exe); program (the file of the package started,
+    "tolvanix.exe" by default); windows (win98, nt40, win2k, winxp, win7, win10); args;
     ini (text, {section: [name or (key, name)]}, None: no file); cases (Case rows), their tag
     and src; the package folder; files ({path: text, bytes, File, Link, (content, time), None to
     remove; "...\\": a folder}); pre (commands, or the helper's "hold PATH" and "window
@@ -76,7 +85,7 @@ def row(name, **fields):
     during the run); answer ("ok", "cancel"); timeout. To be seen: exit; mode (P, L, U, V, D:
     its box; None: no box); log (L mode: "{pp}", "{sys}" the cases' lines; None "{pp}{sys}";
     False: no log file; ...: not looked at); calls (the stand-in's "<file> <event> <watched>");
-    check (the rest)."""
+    check (the rest). Mode R: the refusal's OK box."""
     assert name not in ROWS and set(fields) <= set(DEFAULTS), name
     ROWS[name] = dict(DEFAULTS, name=name, **fields)
 
@@ -96,8 +105,10 @@ def parse(path):
 
 
 class Run:
-    def __init__(self, sc, build, work):
+    def __init__(self, sc, build, work, build64=None):
         self.sc, self.build, self.work = sc, build, work
+        # A 64-bit prefix runs the 64-bit build's helper and stand-ins; payloads are the same.
+        self.tools = build64 if sc["arch"] == "win64" else build
         self.prefix, self.log = os.path.join(work, "prefix"), os.path.join(work, "wine.log")
         # Wine runs its own Notepad over the helper unless told otherwise.
         self.env = {**os.environ, "WINEDLLOVERRIDES": "notepad.exe=n", **sc["env"]}
@@ -113,8 +124,13 @@ class Run:
     def listdir(self, path):
         return sorted(os.listdir(self.unix(path))) if os.path.isdir(self.unix(path)) else []
 
-    def testfile(self, name):
-        return open(os.path.join(self.build, "testfiles", name), "rb").read()
+    def testfile(self, name):  # the file as place() put it
+        return open(self.built(name), "rb").read()
+
+    def built(self, name):  # from the prefix's build where it has it, "x86:..." the 32-bit one
+        tool = os.path.join(self.tools, "testfiles", name)
+        return tool if os.path.exists(tool) else os.path.join(self.build, "testfiles", name[
+            4 * name.startswith("x86:"):])
 
     def place(self, path, content):
         target, when = self.unix(path), None
@@ -123,12 +139,13 @@ class Run:
         elif isinstance(content, tuple) and not isinstance(content, Link):
             content, when = content
         if content is None:
-            return os.path.exists(target) and os.remove(target)
+            return os.path.isdir(target) and shutil.rmtree(target) or os.path.exists(
+                target) and os.remove(target)
         os.makedirs(target if path.endswith("\\") else os.path.dirname(target), exist_ok=True)
         if isinstance(content, Link):
             os.symlink(self.unix(content.target), target)
         elif isinstance(content, File):
-            shutil.copyfile(os.path.join(self.build, "testfiles", content.name), target)
+            shutil.copyfile(self.built(content.name), target)
         elif not path.endswith("\\"):
             open(target, "wb").write(content if isinstance(content, bytes) else
                                      content.encode("latin-1"))
@@ -141,6 +158,10 @@ class Run:
                  sc["package"] + "\\tolvanix.exe": File("../tolvanix.exe"),
                  "C:\\tolvbed\\bedhelper.exe": helper, "C:\\windows\\notepad.exe": helper,
                  SYS + "\\notepad.exe": helper}
+        if sc["arch"] == "win64":
+            files.update({"C:\\pkg\\modules\\X64\\": "", sc["package"] + "\\tolvanix.exe": File(
+                "x86:../tolvanix.exe"), sc["package"] + "\\tolvanix64.exe":
+                File("../tolvanix.exe")})
         ini, lists = sc["ini"], {}
         for case in sc["cases"]:
             files[case.target()] = case.installed
@@ -158,7 +179,7 @@ class Run:
         files.update(sc["files"])
         for path, content in files.items():
             self.place(path, content)
-        program = '"%s\\tolvanix.exe"' % sc["package"]
+        program = '"%s\\%s"' % (sc["package"], sc["program"])
         plan = [("version", sc["windows"]), ("answer", sc["answer"]), ("cwd", "C:\\work"),
                 ("cmdline", program + (" " + sc["args"] if sc["args"] else "")),
                 ("timeout_ms", str(sc["timeout"] * 1000))]
@@ -182,7 +203,7 @@ class Run:
         os.makedirs(self.work)
         if os.getuid() == 0:
             shutil.chown(self.work, USER, USER)
-        shell("tolv_new_prefix", self.prefix)
+        shell("tolv_new_prefix", self.prefix, self.sc["arch"])
         self.stage()
         with open(self.log, "ab") as log:
             self.session = self.wine("C:\\tolvbed\\bedhelper.exe", stdout=log, stderr=log)
@@ -254,13 +275,14 @@ class Run:
         self.expect("exit code", sc["exit"], self.exit_code)
         self.expect("boxes", 0 if mode in (None, "D") else 1, len(self.boxes))
         for box in self.boxes:
-            self.expect("the box: OK and Cancel, no icon, no owner, from the program",
-                        "1:OK,2:Cancel icon=0 owner=0 program=1", box["look"])
+            self.expect("the box: OK (and Cancel), no icon, no owner, from the program",
+                        "1:OK%s icon=0 owner=0 program=1" % ("" if mode == "R" else ",2:Cancel"),
+                        box["look"])
         if mode in BOX_TEXTS:
             self.expect("the box's text", BOX_TEXTS[mode], self.boxes[0]["text"])
         self.expect("a restart asked for (OK in the box)", sc["answer"] == "ok" and bool(
-            self.boxes), self.restarted)
-        if mode in ("P", "U", "V", None):
+            self.boxes) and mode != "R", self.restarted)
+        if mode in ("P", "U", "V", "R", None):
             self.expect("Notepad starts", [], self.notepads)
         if sc["calls"] is not None:
             self.expect("the stand-in library's records", sc["calls"], self.calls)
@@ -277,7 +299,7 @@ class Run:
                        "%s (%s) does not hold %s" % (case.name, case.outcome, held and held.name))
         if cases and not self.pending:
             self.expect("expansions or logs left behind", [], [
-                n for folder in (PRTPROCS, SYS, TEMP) for n in self.listdir(folder)
+                n for folder in (PRTPROCS, PRTPROCS64, SYS, TEMP) for n in self.listdir(folder)
                 if re.fullmatch(r"(?i)(kv[0-9a-f]+|KPP.*)\.tmp", n)])
         if sc["check"]:
             sc["check"](self)
@@ -288,11 +310,11 @@ class Run:
             self.boxes, self.notepads, self.pending, self.calls, self.fields, tail)
 
 
-def run(name, build, keep=False):
+def run(name, build, keep=False, build64=None):
     work = os.path.join(os.environ.get("TOLVANIX_E2E_RUN_DIR") or shell(
         'echo "$TOLV_WORK"').strip(), "%s.%d" % (name, os.getpid()))
-    shell("tolv_ensure_template")
-    r, start, failure = Run(ROWS[name], build, work), time.monotonic(), None
+    shell("tolv_ensure_template", ROWS[name]["arch"])
+    r, start, failure = Run(ROWS[name], build, work, build64), time.monotonic(), None
     try:
         r.execute()
         r.verify()
@@ -312,8 +334,11 @@ def can_run32():
 
 
 def needs32(sc):
-    """Whether a scenario runs a 32-bit Windows program."""
-    return True
+    """Whether a scenario runs a 32-bit Windows program: every row of a 32-bit prefix, and a
+    64-bit one that starts the 32-bit tolvanix.exe, under its own name or another."""
+    placed = sc["files"].get(sc["package"] + "\\" + sc["program"])
+    return sc["arch"] != "win64" or sc["program"] == "tolvanix.exe" or (
+        isinstance(placed, File) and placed.name.startswith("x86:"))
 
 
 def main(args):
@@ -325,8 +350,11 @@ def main(args):
     if args[:1] == ["--list"]:
         return print("\n".join(ROWS))
     build, keep = os.path.join(HERE, "..", "..", "build", "windows"), "--keep" in args
+    build64 = os.path.join(HERE, "..", "..", "build", "windows-x64")
     if args[:1] == ["--build"]:
         build, args = args[1], args[2:]
+    if args[:1] == ["--build64"]:
+        build64, args = args[1], args[2:]
     names = list(ROWS) if "--all" in args else [a for a in args if a != "--keep"]
     if not names or set(names) - set(ROWS):
         sys.exit(__doc__ + "\nunknown: %s" % " ".join(set(names) - set(ROWS)))
@@ -341,7 +369,8 @@ def main(args):
     if not os.environ.get("DISPLAY"):
         os.environ["DISPLAY"], xvfb = shell("tolv_start_xvfb").split()
     try:
-        failed = [n for n in names if not run(n, os.path.abspath(build), keep)]
+        failed = [n for n in names if not run(n, os.path.abspath(build), keep,
+                                              os.path.abspath(build64))]
     finally:
         if xvfb:
             os.kill(int(xvfb), signal.SIGTERM)

@@ -114,6 +114,16 @@ static BOOL CALLBACK look_at(HWND child, LPARAM unused) {
   return TRUE;
 }
 
+/* Whether pid is the program or a process it started (the 32-bit program's 64-bit one). */
+static int from_program(DWORD pid, DWORD program) {
+  PROCESSENTRY32 pe = {sizeof pe, 0, 0, 0, 0, 0, 0, 0, 0, {0}};
+  HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  int found = pid == program, more = Process32First(snap, &pe);
+  for (; more && !found; more = Process32Next(snap, &pe))
+    found = pe.th32ProcessID == pid && pe.th32ParentProcessID == program;
+  return CloseHandle(snap), found;
+}
+
 /* Records the box first (a reboot could end this process), then answers it as planned. */
 static void answer(HWND box, DWORD program) {
   char key[32], text[4096];
@@ -129,7 +139,7 @@ static void answer(HWND box, DWORD program) {
   wsprintfA(key, "box%d.text", nboxes), out(key, "%s", text);
   wsprintfA(key, "box%d.look", nboxes);
   out(key, "%s icon=%d owner=%d program=%d", buttons, icon, GetWindow(box, GW_OWNER) != NULL,
-      pid == program);
+      from_program(pid, program));
   ++nboxes;
   SendMessageA(GetDlgItem(box, strncmp(word, "ok", 2) ? IDCANCEL : IDOK), BM_CLICK, 0, 0);
   for (i = 0; i < 200 && IsWindowVisible(box); ++i)

@@ -73,6 +73,68 @@ TEST(Run, TheWindowsClassFollowsThePlatformThenTheVersionAndAFailedQueryGives13)
     EXPECT_EQ(std::to_string((g_windows = row[0], GetOsClass())), row + 1) << row[0];
 }
 
+#ifndef _WIN64
+// On x64 Windows the 32-bit program starts tolvanix64.exe beside it with the mode its own name
+// chose and exits with its code (7 here); without it (or modules\X64), on ARM64 or Itanium, it
+// refuses before the service manager is asked: 1633 quiet, else one OK box. The processor: 'i'
+// x86, 'a' x64, 'r' ARM64 by IsWow64Process2; before it, 'n' no WOW64, 'W' WOW64 on x64, 'I' on
+// Itanium by IsWow64Process and GetNativeSystemInfo. Seen: the 64-bit program's command line
+// without its folder, the service manager (#), the refusal's box (R), "=" and the exit code.
+static char g_cpu;
+static std::string g_native;
+TEST(Run, On64BitWindowsThe64BitProgramRunsOrNothingIsTouched) {
+  // clang-format off
+  struct Row { char cpu; const char *file, *args; bool half64, starts; const char *seen; } rows[] = {
+      {'a', "Lpatch.exe", "", true, true, "\"\\tolvanix64.exe\" /L =7"},
+      {'a', "setup.exe", "", true, true, "\"\\tolvanix64.exe\" =7"},
+      {'W', "uninst.exe", "/OS=NT x", true, true, "\"\\tolvanix64.exe\" /OS=NT x=7"},
+      {'a', "Lpatch.exe", "/QUIET", true, true, "\"\\tolvanix64.exe\" /QUIET=7"},
+      {'a', "setup.exe", "/L /QUIET", true, false, "\"\\tolvanix64.exe\" /L /QUIET=1603"},
+      {'W', "a.exe", "/L", true, false, "\"\\tolvanix64.exe\" /LR=0"},
+      {'a', "setup.exe", "/L /QUIET", false, true, "=1633"}, {'a', "a.exe", "/U", 0, 1, "R=0"},
+      {'r', "setup.exe", "/D /QUIET", true, true, "=1633"}, {'I', "a.exe", "/QUIET", 1, 1, "=1633"},
+      {'a', "setup.exe", "/V /QUIET", false, true, "=0"}, {'n', "a.exe", "/U /QUIET", 1, 1, "=3010"},
+      {'i', "a.exe", "/U /QUIET", true, true, "=3010"}};
+  // clang-format on
+  SEAM(IsWow64Process2, [](HANDLE, USHORT *process, USHORT *native) WINAPI -> BOOL {
+    *native = g_cpu == 'i' ? 0x014C : g_cpu == 'a' ? 0x8664 : 0xAA64, *process = 0x014C;
+    return strchr("iar", g_cpu) ? TRUE : (SetLastError(ERROR_PROC_NOT_FOUND), FALSE);
+  });
+  SEAM(IsWow64Process, [](HANDLE, BOOL *wow) WINAPI { return *wow = g_cpu != 'n', TRUE; });
+  SEAM(GetNativeSystemInfo, [](SYSTEM_INFO *info) WINAPI {
+    info->wProcessorArchitecture = g_cpu == 'I' ? 6 : g_cpu == 'W' ? 9 : 0;
+  });
+  const std::string with = NewFolder(), without = NewFolder();
+  for (const char *folder : {"\\modules", "\\modules\\X64"})
+    CreateDirectoryA((with + folder).c_str(), nullptr);
+  WriteFileBytes(with + "\\tolvanix64.exe", "MZ");
+  static bool starts;
+  SEAM(GetModuleFileNameA, FakeModuleName);
+  SEAM(MessageBoxA, [](HWND, LPCSTR text, LPCSTR, UINT type) WINAPI {
+    return g_native += type == MB_OK ? "R" : text, IDOK; // the text is the e2e row's
+  });
+  SEAM(CreateProcessA,
+       [](LPCSTR name, LPSTR line, LPSECURITY_ATTRIBUTES, LPSECURITY_ATTRIBUTES, BOOL inherit,
+          DWORD, LPVOID, LPCSTR, LPSTARTUPINFOA, LPPROCESS_INFORMATION info) WINAPI -> BOOL {
+         // By its full name, never searched for, and not handed this program's handles.
+         std::string folder = g_program.substr(0, g_program.rfind('\\')), text = line;
+         EXPECT_EQ(std::string(name) + std::to_string(inherit), folder + "\\tolvanix64.exe0");
+         g_native += text.find(folder) == 1 ? text.erase(1, folder.size()) : text;
+         return info->hProcess = info->hThread = nullptr, starts;
+       });
+  SEAM(WaitForSingleObject, [](HANDLE, DWORD) WINAPI -> DWORD { return WAIT_OBJECT_0; });
+  SEAM(GetExitCodeProcess, [](HANDLE, LPDWORD code) WINAPI { return *code = 7, TRUE; });
+  SEAM(OpenSCManagerA,
+       [](LPCSTR, LPCSTR, DWORD) WINAPI -> SC_HANDLE { return g_native += "#", nullptr; });
+  for (const Row &r : rows) {
+    g_cpu = r.cpu, starts = r.starts, g_native = "";
+    g_program = (r.half64 ? with : without) + "\\" + r.file;
+    int exit = RunTolvanix(GetModuleHandleA(nullptr), r.args);
+    EXPECT_EQ(g_native + "=" + std::to_string(exit), r.seen) << r.cpu << r.file << r.args;
+  }
+}
+#endif
+
 TEST(Run, TheProgramsFolderEndsAtItsNamesLastBackslashAndIsUnknownForACutName) {
   const std::string a = "C:\\" + std::string(249, 'a'); // a + "\\bb.exe" takes 259 characters
   // clang-format off

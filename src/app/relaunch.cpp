@@ -1,0 +1,61 @@
+// The run on 64-bit Windows: the 32-bit program hands it to the 64-bit one beside it, and a
+// program with no half of the package for this system refuses before it touches anything.
+#include "app/app.h"
+#include "platform/platform.h"
+#include "platform/text.h"
+#include "strings.h"
+
+// Windows Installer's "This installation package is not supported by this processor type".
+static const int kExitWrongProcessor = 1633;
+static const int kExitFailed = 1603;
+
+// One OK box, and no restart: nothing was done that a restart would finish.
+static int Refuse(int quiet, const char *caption) {
+  if (quiet)
+    return kExitWrongProcessor;
+  char text[kTextCapacity];
+  text[0] = 0;
+  Os.LoadStringA(ProgramInstance, IDS_WRONG_PROCESSOR, text, kTextCapacity);
+  Os.MessageBoxA(nullptr, text, caption, MB_OK);
+  return 0;
+}
+
+int RunNativeHalf(const char *args, int haveLetter, RunMode mode, int quiet, const char *caption,
+                  int *exitCode) {
+  NativeHalf half = FindNativeHalf();
+#ifdef _WIN64
+  // The 64-bit program is the native half: only its own package files are there to lose.
+  (void)args, (void)haveLetter;
+  if (half == kThisHalf && HaveHalf64(nullptr))
+    return 0;
+#else
+  if (half == kThisHalf)
+    return 0;
+  if (half == kHalf64 && HaveHalf64(kPatcher64Name)) {
+    // The mode this program's name chose goes on as its switch: the 64-bit program's own name
+    // chooses the patch, which is also what every other first letter means.
+    char switchText[4] = {'/', "-DLUV"[mode], ' ', 0};
+    int size = lstrlenA(args) + sizeof switchText;
+    char *line = static_cast<char *>(Os.LocalAlloc(LPTR, static_cast<SIZE_T>(size)));
+    DWORD code = 0;
+    int ran = 0;
+    if (line) {
+      if (!haveLetter && mode != Patch)
+        lstrcpyA(line, switchText);
+      lstrcpyA(line + lstrlenA(line), args);
+      ran = RunBesideProgram(kPatcher64Name, line, 0, &code);
+      Os.LocalFree(line);
+    }
+    // Not started: nothing was done here either, and the tool must not hear "done".
+    if (!ran)
+      code = quiet ? kExitFailed : Refuse(quiet, caption);
+    *exitCode = static_cast<int>(code);
+    return 1;
+  }
+#endif
+  // The version text says nothing about the system: it is shown whatever half is missing.
+  if (mode == Version)
+    return 0;
+  *exitCode = Refuse(quiet, caption);
+  return 1;
+}
