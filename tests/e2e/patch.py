@@ -124,6 +124,6 @@ for name, windows, args, tag in [("patch_nt40_takes_modules_nt", "nt40", "/L", "
              Case("folder_kv.exe", ("helper.exe", 0), None, "version", "KVSPLPROC", ""),
              Case("folder_sys.dll", OLD, (PAYLOAD[tag], 0), "copied", "SrcFiles")]
     not_xp = "not XP  KvSplServiceControl FALSE \r\n" if windows != "win7" else ""
-    row(name, windows=windows, args=args, mode="L", cases=cases, tag=tag, src="",
+    row(name, windows=windows, args=args, mode="L", cases=cases, tag=tag, src="", only32=True,
         files=dict(COMPANION, **{"C:\\pkg\\modules\\%s\\%s" % (other, c.name): File(
             PAYLOAD[other]) for c in cases}), log="{pp}" + not_xp + "{sys}" + not_xp)
