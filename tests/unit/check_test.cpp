@@ -42,7 +42,7 @@ TEST(Check, EachTrapInACleanPackageGivesExactlyOneFindingOfItsLevel) {
       for (const char *good : {"modules\\2K\\", "modules\\X64\\"})
         CopyFileA((g_testfiles + "v1_0_0_10.dll_").c_str(), (dir + good + file).c_str(), FALSE);
     }
-    CopyFileA((g_testfiles + t.companion).c_str(), (dir + kCompanionFolder + "kvprc7a.dll").c_str(),
+    CopyFileA((g_testfiles + t.companion).c_str(), (dir + kCompanionIn + "kvprc7a.dll").c_str(),
               FALSE);
     if (t.line)
       WriteFileBytes(dir + "tolvanix.ini",

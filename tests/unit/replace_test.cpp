@@ -106,9 +106,8 @@ TEST(Config, KeysAreReadInTurnAndACutProgramNameReadsNothing) {
 static char g_xp;
 TEST(Companion, NothingIsCalledOutsideTheLoadAndOtherRequestsComeBackOnXpOnly) {
   std::string dir = NewFolder(), log = dir + "\\calls.txt", seen, onPath = NewFolder(),
-              companion = dir + "\\" + kCompanionFolder;
-  MakePackageFolders(dir + "\\");
-  SetEnvironmentVariableA("TOLVANIX_STANDIN_LOG", log.c_str());
+              companion = dir + "\\" + kCompanionIn;
+  MakePackageFolders(dir + "\\"), SetEnvironmentVariableA("TOLVANIX_STANDIN_LOG", log.c_str());
   for (auto [from, to] : {std::pair(std::string("needs_dep.dll"), companion + "kvprc7a.dll"),
                           {"standin.dll", companion + "kvprcm01.dll"},
                           {"kvdep.dll", onPath + "\\kvdep.dll"}})
@@ -131,7 +130,7 @@ TEST(Companion, NothingIsCalledOutsideTheLoadAndOtherRequestsComeBackOnXpOnly) {
   g_xp = 0, seen += n(KvSplServiceControl(2)) + "|", g_xp = 1;
   UnloadPrintProcessor();
   // Its folder fits, but not with \kvprcm01.dll after it.
-  g_program = "C:\\" + std::string(247 - kCompanionFolder.size(), 'd') + "\\t.exe";
+  g_program = "C:\\" + std::string(247 - kCompanionIn.size(), 'd') + "\\t.exe";
   seen += n(KvSplServiceControl(kStartRequest));
   seen += n(LoadPrintProcessor());
   UnloadPrintProcessor();

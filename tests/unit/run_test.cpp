@@ -41,8 +41,7 @@ TEST(Run, TheModeIsTheFirstSwitchLetterElseTheFileNamesAndWindows98RunsNone) {
   SEAM(Sleep, [](DWORD ms) WINAPI { g_seen += "~" + std::to_string(ms); });
   SEAM(OpenSCManagerA,
        [](LPCSTR, LPCSTR, DWORD) WINAPI -> SC_HANDLE { return g_seen += "#", nullptr; });
-  for (const char *folder : {"\\", "\\none\\"})
-    MakePackageFolders(g_scratch + folder);
+  MakePackageFolders(g_scratch + "\\"), MakePackageFolders(g_scratch + "\\none\\");
   for (const Row &r : rows)
     for (char os : {r.os, '9'}) {
       WriteFileBytes(g_scratch + "\\tolvanix.ini",

@@ -32,14 +32,13 @@ inline std::string NewFolder() {
 inline void WriteFileBytes(const std::string &path, const std::string &bytes) {
   EXPECT_TRUE(std::ofstream(path, std::ios::binary) << bytes) << path;
 }
-// A package's folders below dir (which ends in a backslash; made too if new), the 64-bit half's
-// with them: the 64-bit program refuses a package without modules\X64.
+// A package's folders below dir (ending in a backslash; made if new), the 64-bit half's too, as
+// the 64-bit program refuses one without; and where in it this build loads the companion from.
 inline void MakePackageFolders(const std::string &dir) {
   for (const char *folder : {"", "modules", "modules\\NT", "modules\\2K", "modules\\X64"})
     CreateDirectoryA((dir + folder).c_str(), nullptr);
 }
-// Where in a package this build loads the companion library from: the 64-bit one, modules\X64.
-inline const std::string kCompanionFolder = sizeof(void *) == 8 ? "modules\\X64\\" : "";
+inline const std::string kCompanionIn = sizeof(void *) == 8 ? "modules\\X64\\" : "";
 inline std::string ReadFileBytes(const std::string &path) { // "" for a file that cannot be read
   std::ifstream file(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(file), {});
