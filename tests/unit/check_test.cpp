@@ -31,19 +31,19 @@ TEST(Check, EachTrapInACleanPackageGivesExactlyOneFindingOfItsLevel) {
   // clang-format on
   for (const auto &t : traps) {
     std::string dir = NewFolder() + "\\";
-    for (const char *folder : {"modules", "modules\\NT", "modules\\2K"})
-      CreateDirectoryA((dir + folder).c_str(), nullptr);
+    MakePackageFolders(dir);
     // The trap's payload for NT 4.0 (none for absent.dll; a name with a comment is the file
-    // before the blank), a good one for 2000 and later.
+    // before the blank), a good one for 2000 and later and for 64-bit Windows.
     for (std::string file :
          {"v1_0_0_10.dll", "german.dll", "v8000_0_0_0.dll", "commas.dll", "binary_differs.dll",
           "payload.txt", "cut.dll_", "absent.dll", "v1_0_0_10.dll ;new"}) {
       CopyFileA((g_testfiles + file.substr(0, file.find(' '))).c_str(),
                 (dir + "modules\\NT\\" + file).c_str(), FALSE);
-      CopyFileA((g_testfiles + "v1_0_0_10.dll_").c_str(), (dir + "modules\\2K\\" + file).c_str(),
-                FALSE);
+      for (const char *good : {"modules\\2K\\", "modules\\X64\\"})
+        CopyFileA((g_testfiles + "v1_0_0_10.dll_").c_str(), (dir + good + file).c_str(), FALSE);
     }
-    CopyFileA((g_testfiles + t.companion).c_str(), (dir + "kvprc7a.dll").c_str(), FALSE);
+    CopyFileA((g_testfiles + t.companion).c_str(), (dir + kCompanionIn + "kvprc7a.dll").c_str(),
+              FALSE);
     if (t.line)
       WriteFileBytes(dir + "tolvanix.ini",
                      *t.line == '!' ? "[tolvanix]\r\n"

@@ -105,10 +105,11 @@ TEST(Config, KeysAreReadInTurnAndACutProgramNameReadsNothing) {
 // only, is not found, so kvprcm01.dll is taken; PATH is put back after the load.
 static char g_xp;
 TEST(Companion, NothingIsCalledOutsideTheLoadAndOtherRequestsComeBackOnXpOnly) {
-  std::string dir = NewFolder(), log = dir + "\\calls.txt", seen, onPath = NewFolder();
-  SetEnvironmentVariableA("TOLVANIX_STANDIN_LOG", log.c_str());
-  for (auto [from, to] : {std::pair(std::string("needs_dep.dll"), dir + "\\kvprc7a.dll"),
-                          {"standin.dll", dir + "\\kvprcm01.dll"},
+  std::string dir = NewFolder(), log = dir + "\\calls.txt", seen, onPath = NewFolder(),
+              companion = dir + "\\" + kCompanionIn;
+  MakePackageFolders(dir + "\\"), SetEnvironmentVariableA("TOLVANIX_STANDIN_LOG", log.c_str());
+  for (auto [from, to] : {std::pair(std::string("needs_dep.dll"), companion + "kvprc7a.dll"),
+                          {"standin.dll", companion + "kvprcm01.dll"},
                           {"kvdep.dll", onPath + "\\kvdep.dll"}})
     CopyFileA((g_testfiles + from).c_str(), to.c_str(), FALSE);
   SetEnvironmentVariableA("PATH", onPath.c_str());
@@ -128,7 +129,8 @@ TEST(Companion, NothingIsCalledOutsideTheLoadAndOtherRequestsComeBackOnXpOnly) {
   seen += n(KvSplServiceControl(2));
   g_xp = 0, seen += n(KvSplServiceControl(2)) + "|", g_xp = 1;
   UnloadPrintProcessor();
-  g_program = "C:\\" + std::string(247, 'd') + "\\t.exe"; // \kvprcm01.dll does not fit
+  // Its folder fits, but not with \kvprcm01.dll after it.
+  g_program = "C:\\" + std::string(247 - kCompanionIn.size(), 'd') + "\\t.exe";
   seen += n(KvSplServiceControl(kStartRequest));
   seen += n(LoadPrintProcessor());
   UnloadPrintProcessor();
@@ -136,7 +138,7 @@ TEST(Companion, NothingIsCalledOutsideTheLoadAndOtherRequestsComeBackOnXpOnly) {
   EXPECT_EQ(seen + "|" + errors.Text(), "00|120|00|not XP  KvSplServiceControl FALSE \r\n"
                                         "LoadPrintProcessor FALSE \r\n");
   EXPECT_EQ(ReadFileBytes(log),
-            dir + "\\kvprcm01.dll attach -\r\n" + dir + "\\kvprcm01.dll detach-free -\r\n");
+            companion + "kvprcm01.dll attach -\r\n" + companion + "kvprcm01.dll detach-free -\r\n");
   char path[MAX_PATH];
   EXPECT_EQ(std::string(path, GetEnvironmentVariableA("PATH", path, MAX_PATH)), onPath);
 }

@@ -41,6 +41,7 @@ TEST(Run, TheModeIsTheFirstSwitchLetterElseTheFileNamesAndWindows98RunsNone) {
   SEAM(Sleep, [](DWORD ms) WINAPI { g_seen += "~" + std::to_string(ms); });
   SEAM(OpenSCManagerA,
        [](LPCSTR, LPCSTR, DWORD) WINAPI -> SC_HANDLE { return g_seen += "#", nullptr; });
+  MakePackageFolders(g_scratch + "\\"), MakePackageFolders(g_scratch + "\\none\\");
   for (const Row &r : rows)
     for (char os : {r.os, '9'}) {
       WriteFileBytes(g_scratch + "\\tolvanix.ini",
@@ -73,28 +74,32 @@ TEST(Run, TheWindowsClassFollowsThePlatformThenTheVersionAndAFailedQueryGives13)
     EXPECT_EQ(std::to_string((g_windows = row[0], GetOsClass())), row + 1) << row[0];
 }
 
-#ifndef _WIN64
 // On x64 Windows the 32-bit program starts tolvanix64.exe beside it with the mode its own name
 // chose and exits with its code (7 here); without it (or modules\X64), on ARM64 or Itanium, it
-// refuses before the service manager is asked: 1633 quiet, else one OK box. The processor: 'i'
-// x86, 'a' x64, 'r' ARM64 by IsWow64Process2; before it, 'n' no WOW64, 'W' WOW64 on x64, 'I' on
-// Itanium by IsWow64Process and GetNativeSystemInfo. Seen: the 64-bit program's command line
+// refuses before the service manager is asked: 1633 quiet, else one OK box; so does the 64-bit
+// program without modules\X64 or off x64. The processor: 'i' x86, 'a' x64, 'r' ARM64 by
+// IsWow64Process2; before it, 'n' no WOW64, 'W' WOW64 on x64, 'I' on Itanium by IsWow64Process
+// and GetNativeSystemInfo. Seen: the 64-bit program's command line
 // without its folder, the service manager (#), the refusal's box (R), "=" and the exit code.
 static char g_cpu;
 static std::string g_native;
 TEST(Run, On64BitWindowsThe64BitProgramRunsOrNothingIsTouched) {
   // clang-format off
   struct Row { char cpu; const char *file, *args; bool half64, starts; const char *seen; } rows[] = {
+#ifdef _WIN64
+      {'W', "a.exe", "/U /QUIET", true, true, "=3010"}, // before IsWow64Process2: it patches
+#else
       {'a', "Lpatch.exe", "", true, true, "\"\\tolvanix64.exe\" /L =7"},
       {'a', "setup.exe", "", true, true, "\"\\tolvanix64.exe\" =7"},
       {'W', "uninst.exe", "/OS=NT x", true, true, "\"\\tolvanix64.exe\" /OS=NT x=7"},
       {'a', "Lpatch.exe", "/QUIET", true, true, "\"\\tolvanix64.exe\" /QUIET=7"},
       {'a', "setup.exe", "/L /QUIET", true, false, "\"\\tolvanix64.exe\" /L /QUIET=1603"},
       {'W', "a.exe", "/L", true, false, "\"\\tolvanix64.exe\" /LR=0"},
+      {'n', "a.exe", "/U /QUIET", 1, 1, "=3010"}, {'i', "a.exe", "/U /QUIET", true, true, "=3010"},
+#endif
       {'a', "setup.exe", "/L /QUIET", false, true, "=1633"}, {'a', "a.exe", "/U", 0, 1, "R=0"},
       {'r', "setup.exe", "/D /QUIET", true, true, "=1633"}, {'I', "a.exe", "/QUIET", 1, 1, "=1633"},
-      {'a', "setup.exe", "/V /QUIET", false, true, "=0"}, {'n', "a.exe", "/U /QUIET", 1, 1, "=3010"},
-      {'i', "a.exe", "/U /QUIET", true, true, "=3010"}};
+      {'a', "setup.exe", "/V /QUIET", false, true, "=0"}};
   // clang-format on
   SEAM(IsWow64Process2, [](HANDLE, USHORT *process, USHORT *native) WINAPI -> BOOL {
     *native = g_cpu == 'i' ? 0x014C : g_cpu == 'a' ? 0x8664 : 0xAA64, *process = 0x014C;
@@ -133,7 +138,6 @@ TEST(Run, On64BitWindowsThe64BitProgramRunsOrNothingIsTouched) {
     EXPECT_EQ(g_native + "=" + std::to_string(exit), r.seen) << r.cpu << r.file << r.args;
   }
 }
-#endif
 
 TEST(Run, TheProgramsFolderEndsAtItsNamesLastBackslashAndIsUnknownForACutName) {
   const std::string a = "C:\\" + std::string(249, 'a'); // a + "\\bb.exe" takes 259 characters

@@ -32,6 +32,13 @@ inline std::string NewFolder() {
 inline void WriteFileBytes(const std::string &path, const std::string &bytes) {
   EXPECT_TRUE(std::ofstream(path, std::ios::binary) << bytes) << path;
 }
+// A package's folders below dir (ending in a backslash; made if new), the 64-bit half's too, as
+// the 64-bit program refuses one without; and where in it this build loads the companion from.
+inline void MakePackageFolders(const std::string &dir) {
+  for (const char *folder : {"", "modules", "modules\\NT", "modules\\2K", "modules\\X64"})
+    CreateDirectoryA((dir + folder).c_str(), nullptr);
+}
+inline const std::string kCompanionIn = sizeof(void *) == 8 ? "modules\\X64\\" : "";
 inline std::string ReadFileBytes(const std::string &path) { // "" for a file that cannot be read
   std::ifstream file(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(file), {});
