@@ -20,8 +20,9 @@ WIN64 = dict(arch="win64", windows="win10", mode="L", tag="X64", ini=INI, calls=
 def native(check, held=False):
     """The 32-bit half as it was; verify by check says x64, 1 while a file waits, then 0."""
     def look(r):
-        r.expect("the 32-bit half, restart operations", ([r.testfile("v1_0_0_9.dll"), b"old\r\n"],
-                 2 * held), ([r.file(p) for p in HALF32], len(r.pending)))
+        r.expect("the 32-bit half", [r.testfile("v1_0_0_9.dll"), b"old\r\n"], [r.file(p) for p in
+                                                                              HALF32])
+        r.expect("restart operations", 2 * held, len(r.pending))
         for want in (1, 0) if held else (0,):
             code, out = r.run_console(check + " verify C:\\pkg")
             r.check(code == want and "architecture: x64" in out and PP.target() in out,
