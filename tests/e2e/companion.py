@@ -4,11 +4,9 @@ line of system32\\kvwatch.dll then; the patch replaces kvwatch.dll ("old" by "ne
 call shows whether it came before or after the system files."""
 from bed import row, File, SYS
 
-WATCHED = {"C:\\windows\\system32\\kvwatch.dll": ("old\r\n", 1104537600),
-           "C:\\pkg\\modules\\2K\\kvwatch.dll": ("new\r\n", 1262304000),
-           "C:\\pkg\\modules\\NT\\kvwatch.dll": ("new\r\n", 1262304000)}
+WATCHED = {"C:\\windows\\system32\\kvwatch.dll": ("old\r\n", 1104537600), **{
+    "C:\\pkg\\modules\\%s\\kvwatch.dll" % t: ("new\r\n", 1262304000) for t in ("2K", "NT")}}
 INI = {"SrcFiles": ["kvwatch.dll"]}
-NOT_XP = "not XP  KvSplServiceControl FALSE \r\n"
 STOP, START = "sstop at  KvSplServiceControl FALSE \r\n", "sstart at  KvSplServiceControl FALSE \r\n"
 
 

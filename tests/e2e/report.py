@@ -9,22 +9,21 @@ from bed import VICTIM, row, File, Link, TEMP, SYS
 REPORT = TEMP + "\\tolvanix.log"
 FIXED = ["kvqrt7xb.dll", "kvqrtwyn.dll", "kvhl05c.exe", "kvsrv05c.exe", "kvsrv05c.ksi",
          "spool\\prtprocs\\w32x86\\kvprc7a.dll"]
-SEPARATOR = "-" * 59
 
 
 def section(state="SERVICE_NOT_INSTALLED", program="STOP"):
     return ["Kvsrv05c = " + state, "", "Kvhl05c.exe = " + program, ""]
 
 
-def absent(name):
-    return [SEPARATOR, "file              = %s\\%s" % (SYS, name)]
+def absent(*names):
+    return sum((["-" * 59, "file              = %s\\%s" % (SYS, n)] for n in names), [])
 
 
 def present(name, attributes, written=None, version=""):
     """A present file's record; written None: any time (Wine's creation time is the write's)."""
-    times = [re.compile(label + (re.escape(written) if written else r"\d+/\d+/\d+   \d+:\d+:\d+"))
-             for label in ("Create time       = ", "Last Write time   = ")]
-    return absent(name) + ["Attributes        = " + attributes] + times + [
+    time = re.escape(written) if written else r"\d+/\d+/\d+   \d+:\d+:\d+"
+    return absent(name) + ["Attributes        = " + attributes, re.compile(
+        "Create time       = " + time), re.compile("Last Write time   = " + time),
         "Version           = " + version, ""]
 
 
@@ -43,7 +42,7 @@ def report(lines, planted=0):
     return check
 
 
-NONE = section() + sum((absent(n) for n in FIXED), [])
+NONE = section() + absent(*FIXED)
 # The helper program's window, by its class and its title; the row below has a window of each
 # with the other wrong. (The service's line, from the service manager, is the unit tests'.)
 row("report_sees_the_helper_programs_window", args="/D", mode="D", check=report(
@@ -58,29 +57,26 @@ P, V = "2005/2/1   8:5:9", "2010/12/31   23:59:59"
 def in_utc(r):
     r.check(b'"Hawaiian Standard Time"' in open(os.path.join(r.prefix, "system.reg"), "rb").read(),
             "Wine does not run ten hours west of UTC: the report could not tell UTC from local")
-    report(section() + present("kvqrt7xb.dll", "0020", V, "1.0.0.9") + sum(
-        (absent(n) for n in FIXED[1:5]), []) + present(FIXED[5], "0020", P)
-        + present("kvplain.dll", "0020", P) + present("kvversion.dll", "0020", V, "1.0.0.10")
-        + absent("kvabsent.dll") + present("kvreadonly.dll", "0021", P)
-        + present("drivers", "0010"))(r)
+    report(section() + present("kvqrt7xb.dll", "0020", V, "1.0.0.9") + absent(*FIXED[1:5])
+           + present(FIXED[5], "0020", P) + present("kvplain.dll", "0020", P)
+           + present("kvversion.dll", "0020", V, "1.0.0.10") + absent("kvabsent.dll")
+           + present("kvreadonly.dll", "0021", P) + present("drivers", "0010"))(r)
 
 
 row("report_records_fixed_and_listed_files_in_utc", args="/D", mode="D", env={"TZ": "HST10"},
     ini={"KVSPLPROC": ["kvplain.dll", "kvversion.dll", "kvabsent.dll", "kvreadonly.dll",
                        "drivers", ("6", "kvbeyondgap.dll")]}, src="kvsrc.exe",
-    files={SYS + "\\kvqrt7xb.dll": (File("v1_0_0_9.dll"), VERSIONED),
-           SYS + "\\" + FIXED[5]: ("plain", PLAIN), SYS + "\\kvplain.dll": ("plain", PLAIN),
-           SYS + "\\kvversion.dll": (File("v1_0_0_10.dll"), VERSIONED),
-           SYS + "\\kvreadonly.dll": ("plain", PLAIN), SYS + "\\kvsrc.exe": "x",
-           SYS + "\\kvbeyondgap.dll": "x"},
+    files=dict({SYS + "\\" + n: ("plain", PLAIN) for n in (FIXED[5], "kvplain.dll", "kvreadonly.dll")},
+               **{SYS + "\\kvqrt7xb.dll": (File("v1_0_0_9.dll"), VERSIONED), SYS + "\\kvsrc.exe": "x",
+                  SYS + "\\kvversion.dll": (File("v1_0_0_10.dll"), VERSIONED),
+                  SYS + "\\kvbeyondgap.dll": "x"}),
     pre=["attrib.exe +r %s\\kvreadonly.dll" % SYS, "window KestovaSplProcXPwrapper|KvSplSvc2",
-         "window KestovaSplProcXP|KvSplSvc"],
-    check=in_utc)
+         "window KestovaSplProcXP|KvSplSvc"], check=in_utc)
 
 KEYS = ["kvlist%03d.dll" % i for i in range(201)]  # keys 0 to 200: key 200 is never read
 row("report_lists_200_keys_and_never_key_200", args="/D", mode="D", ini={"KVSPLPROC": KEYS},
-    files={SYS + "\\kvlist007.dll": ("7", PLAIN)}, check=report(NONE + sum((present(
-        n, "0020", P) if n == "kvlist007.dll" else absent(n) for n in KEYS[:200]), [])))
+    files={SYS + "\\kvlist007.dll": ("7", PLAIN)},
+    check=report(NONE + absent(*KEYS[:7]) + present(KEYS[7], "0020", P) + absent(*KEYS[8:200])))
 
 
 # A folder at tolvanix.log's name takes no report: nothing for Notepad to show.

@@ -16,15 +16,12 @@ PLANTS = {"%s\\%s" % (folder, name): File(kind) for folder in ("C:\\pkg", "C:\\w
                              ("notepad.exe", "bedhelper.exe"))}
 
 
-def nothing_planted_ran(r):
-    r.expect("planted files that ran", ([], [SYS.lower() + "\\notepad.exe"] * len(r.notepads)), (
-        [c for c in r.calls if not re.match(r"version\.dll (attach-static|detach-exit)", c)],
-        [n["module"].lower() for n in r.notepads]))
-
-
 row("planted_files_do_not_run", args="/L", mode="L", log=..., files=PLANTS,
     cases=[Case("planted_gate.dll", ("v1_0_0_9.dll", 0), ("v1_0_0_10.dll_", 0), "copied")],
-    env={"WINEDLLOVERRIDES": "version,lz32=n,b;notepad.exe=n"}, check=nothing_planted_ran)
+    env={"WINEDLLOVERRIDES": "version,lz32=n,b;notepad.exe=n"}, check=lambda r: r.expect(
+        "planted files that ran", ([], [SYS.lower() + "\\notepad.exe"] * len(r.notepads)), (
+            [c for c in r.calls if not re.match(r"version\.dll (attach-static|detach-exit)", c)],
+            [n["module"].lower() for n in r.notepads])))
 
 NEWER = [Case("tmpless_pp.dll", ("v1_0_0_9.dll", 0), ("v1_0_0_10.dll_", 0), "copied"),
          Case("tmpless_sys.dll", ("same_a.dll", 0), ("same_b.dll", 100), "copied", "SrcFiles")]
@@ -54,7 +51,6 @@ row("patch_a_folder_at_a_listed_name_is_a_failed_copy", args="/L", mode="L", cas
                             "restart operations %r, or no folder any more" % r.pending))
 
 
-
 def swap_log_for_link(r):
     """Once the log has its first line, puts a link to VICTIM at its name."""
     for name in [] if getattr(r, "swapped", None) else r.listdir(TEMP):
@@ -73,5 +69,4 @@ def through_the_link(r):
 
 row("log_never_writes_or_deletes_through_a_link_put_at_its_name", args="/L",
     files={VICTIM: "must stay exactly as it is\r\n"}, watch=swap_log_for_link,
-    pre=["C:\\windows\\system32\\sc.exe delete spooler"], check=through_the_link, mode="L",
-    log=...)
+    pre=["C:\\windows\\system32\\sc.exe delete spooler"], check=through_the_link, mode="L", log=...)

@@ -14,6 +14,7 @@ FILES = dict(HALF32, **{X64 + "kvprc7a.dll": File("standin.dll"), CHECK64: File(
     X64 + "kvwatch.dll": ("new\r\n", 1262304000)})
 CALLS = ["kvprc7a.dll " + c for c in ("attach old", "UninstService old", "InstService new",
                                       "detach-free new")]
+WIN64 = dict(arch="win64", windows="win10", mode="L", tag="X64", ini=INI, calls=CALLS)
 
 
 def native(check, held=False):
@@ -31,21 +32,18 @@ def native(check, held=False):
     return look
 
 
-row("x64_program_patches_the_native_folders_now_and_at_the_restart", arch="win64",
-    program="tolvanix64.exe", windows="win10", args="/L", mode="L", tag="X64", ini=INI,
-    cases=[PP, OLDER, HELD], files=FILES, pre=["hold " + HELD.target()], calls=CALLS,
-    check=native(CHECK64, held=True))
+row("x64_program_patches_the_native_folders_now_and_at_the_restart", program="tolvanix64.exe",
+    args="/L", cases=[PP, OLDER, HELD], files=FILES, pre=["hold " + HELD.target()],
+    check=native(CHECK64, held=True), **WIN64)
 # The 32-bit program, under a name that picks the L mode, hands the run and its mode on.
-row("x64_one_package_command_line_hands_the_run_to_the_64_bit_program", arch="win64",
-    program="Lpatch.exe", windows="win10", mode="L", tag="X64", cases=[PP, OLDER], ini=INI,
-    calls=CALLS, files=dict(FILES, **{"C:\\pkg\\" + n: File("x86:../" + e) for n, e in (
-        ("Lpatch.exe", "tolvanix.exe"), ("tolvanix-check.exe", "tolvanix-check.exe"))}),
-    check=native("C:\\pkg\\tolvanix-check.exe"))
+row("x64_one_package_command_line_hands_the_run_to_the_64_bit_program", program="Lpatch.exe",
+    cases=[PP, OLDER], check=native("C:\\pkg\\tolvanix-check.exe"), **WIN64, files=dict(
+        FILES, **{"C:\\pkg\\" + n: File("x86:../" + e) for n, e in (
+            ("Lpatch.exe", "tolvanix.exe"), ("tolvanix-check.exe", "tolvanix-check.exe"))}))
 
 
 def refused(r):
-    """The closing box's caption; quiet: 1633 (its low byte); plan predicts it; nothing loaded or
-    logged."""
+    """Box caption; quiet: 1633 (its low byte); plan predicts it; nothing loaded or logged."""
     code, (plan, out) = r.run_console("C:\\pkg\\tolvanix64.exe /L /QUIET")[0], r.run_console(
         CHECK64 + " plan C:\\pkg")
     r.expect("the box's caption, quiet exit code, plan's, its 1633, the stand-in, the kept log", (
@@ -53,8 +51,7 @@ def refused(r):
         "1633" in out, r.calls, r.file(TEMP + "\\tolvanix-errors.log")))
 
 
-row("x64_without_64_bit_files_refuses_before_touching_anything", arch="win64",
-    program="tolvanix64.exe", windows="win10", args="/L", mode="R", answer="ok", calls=[],
-    cases=[Case("kvpp64.dll", ("v1_0_0_9.dll", 0), ("v1_0_0_10.dll", 0), "kept", x64=True)],
-    files={X64: None, "C:\\pkg\\kvprc7a.dll": File("standin.dll"), CHECK64:
-           File("../tolvanix-check.exe")}, check=refused)
+row("x64_without_64_bit_files_refuses_before_touching_anything", program="tolvanix64.exe",
+    arch="win64", windows="win10", args="/L", mode="R", answer="ok", calls=[], check=refused,
+    files={X64: None, "C:\\pkg\\kvprc7a.dll": File("standin.dll"), CHECK64: FILES[CHECK64]},
+    cases=[Case("kvpp64.dll", ("v1_0_0_9.dll", 0), ("v1_0_0_10.dll", 0), "kept", x64=True)])

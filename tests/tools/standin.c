@@ -1,13 +1,16 @@
-/* The one stand-in library of the tests: the driver's companion library (kvprc7a.dll,
- * kvprcm01.dll), or a library planted where a careless program would load it. Each attach,
- * export call and detach appends "<its path> <event> <watched>" to the file TOLVANIX_STANDIN_LOG
- * names, else C:\tolvbed\standin.txt: attach (LoadLibrary), attach-static (at a process's
- * start), attach-refused, InstService, UninstService, detach-free, detach-exit; <watched> is the
- * first line of system32\kvwatch.dll then ("-": none), which dates a call against the patch.
- * Variants: ATTACH [1] the attach's answer; RESULT [1] the exports'; EXPORTS [2] both, 1
- * InstService, 0 neither; NEEDS_DEP imports KvDep from kvdep.dll; DEP exports it; SYSTEM the A
- * calls of VERSION and LZ32 too, failing, so that a planted one a program uses shows (Wine's
- * user32 binds a planted version.dll at every start and calls its W calls). */
+/* The one stand-in library of the tests: the driver's companion library
+ * (kvprc7a.dll, kvprcm01.dll), or a library planted where a careless program
+ * would load it. Each attach, export call and detach appends "<its path>
+ * <event> <watched>" to the file TOLVANIX_STANDIN_LOG names, else
+ * C:\tolvbed\standin.txt: attach (LoadLibrary), attach-static (at a process's
+ * start), attach-refused, InstService, UninstService, detach-free, detach-exit;
+ * <watched> is the first line of system32\kvwatch.dll then ("-": none), which
+ * dates a call against the patch. Variants: ATTACH [1] the attach's answer;
+ * RESULT [1] the exports'; EXPORTS [2] both, 1 InstService, 0 neither;
+ * NEEDS_DEP imports KvDep from kvdep.dll; DEP exports it; SYSTEM the A calls of
+ * VERSION and LZ32 too, failing, so that a planted one a program uses shows
+ * (Wine's user32 binds a planted version.dll at every start and calls its W
+ * calls). */
 #include <string.h>
 #include <windows.h>
 
@@ -28,29 +31,27 @@ static int record(const char *event) {
   DWORD got = 0;
   HANDLE f = CreateFileA("C:\\windows\\system32\\kvwatch.dll", GENERIC_READ, 7, NULL, OPEN_EXISTING,
                          0, NULL);
-  if (f != INVALID_HANDLE_VALUE) {
-    ReadFile(f, watched, sizeof watched - 1, &got, NULL);
-    watched[got] = 0;
-    watched[strcspn(watched, "\r\n")] = 0;
-    CloseHandle(f);
-  }
+  if (f != INVALID_HANDLE_VALUE)
+    ReadFile(f, watched, sizeof watched - 1, &got, NULL), CloseHandle(f), watched[got] = 0;
+  watched[strcspn(watched, "\r\n")] = 0;
   if (!GetEnvironmentVariableA("TOLVANIX_STANDIN_LOG", log, sizeof log))
     lstrcpyA(log, "C:\\tolvbed\\standin.txt");
   f = CreateFileA(log, GENERIC_WRITE, FILE_SHARE_READ, NULL, OPEN_ALWAYS, 0, NULL);
   if (f != INVALID_HANDLE_VALUE) {
-    wsprintfA(line, "%s %s %s\r\n", self, event, watched);
     SetFilePointer(f, 0, NULL, FILE_END);
-    WriteFile(f, line, (DWORD)lstrlenA(line), &got, NULL);
+    WriteFile(f, line, (DWORD)wsprintfA(line, "%s %s %s\r\n", self, event, watched), &got, NULL);
     CloseHandle(f);
   }
   return RESULT;
 }
 
+/* Every variant calls KvDep as it attaches; NEEDS_DEP's comes from kvdep.dll. */
 #ifdef NEEDS_DEP
 __declspec(dllimport) int KvDep(void);
-#endif
-#ifdef DEP
+#elif defined DEP
 __declspec(dllexport) int KvDep(void) { return 1; }
+#else
+static int KvDep(void) { return 1; }
 #endif
 #if EXPORTS >= 1
 __declspec(dllexport) int InstService(void) { return record("InstService"); }
@@ -61,17 +62,14 @@ __declspec(dllexport) int UninstService(void) { return record("UninstService"); 
 #ifdef SYSTEM
 #pragma GCC diagnostic ignored "-Wunused-parameter" /* unnamed parameters are C23 */
 #define SYSTEM_CALL(type, name, parameters, failure)                                               \
-  __declspec(dllexport) type WINAPI name parameters {                                              \
-    record(#name);                                                                                 \
-    return failure;                                                                                \
-  }
+  __declspec(dllexport) type WINAPI name parameters { return record(#name), failure; }
 SYSTEM_CALL(DWORD, GetFileVersionInfoSizeA, (LPCSTR name, LPDWORD handle), 0)
 SYSTEM_CALL(BOOL, GetFileVersionInfoA, (LPCSTR name, DWORD handle, DWORD size, LPVOID data), 0)
 SYSTEM_CALL(BOOL, VerQueryValueA, (LPCVOID block, LPCSTR path, LPVOID *value, PUINT size), 0)
 SYSTEM_CALL(INT, LZOpenFileA, (LPSTR name, LPOFSTRUCT of, WORD style), LZERROR_BADINHANDLE)
 SYSTEM_CALL(INT, LZInit, (INT file), LZERROR_BADINHANDLE)
 SYSTEM_CALL(LONG, LZCopy, (INT from, INT to), LZERROR_BADINHANDLE)
-SYSTEM_CALL(VOID, LZClose, (INT file), )
+__declspec(dllexport) VOID WINAPI LZClose(INT file) { record("LZClose"); }
 #endif
 #if EXPORTS == 0
 /* Without one explicit export the linker would export every function. */
@@ -81,9 +79,7 @@ __declspec(dllexport) int ServiceVersion(void) { return 1; }
 BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
   if (reason == DLL_PROCESS_ATTACH) {
     GetModuleFileNameA(instance, self, sizeof self);
-#ifdef NEEDS_DEP
     KvDep();
-#endif
     /* The loader passes a non-null reserved value while a process starts. */
     record(!ATTACH ? "attach-refused" : reserved ? "attach-static" : "attach");
     return ATTACH;

@@ -1,6 +1,8 @@
 // The error log, the report's service line and the spooler, where only the seam can take them.
 #include "testing.h"
 
+#include <process.h>
+
 TEST(ErrorLog, IsAFileOfItsOwnThatOthersCanReadButNotTouchAndNoneWithoutATempFolder) {
   Log log;
   std::string planted = log.name;
@@ -52,21 +54,13 @@ TEST(TempFolder, AFileSwappedInAfterOursIsClosedNeverTakesTheFinalName) {
 // A name another program can foresee, it can take first: two runs started together (see main)
 // begin apart, and within a run no name repeats or follows the one before by one.
 TEST(TempFolder, FreshNamesCannotBeForeseenAcrossRunsOrWithinARun) {
-  char self[MAX_PATH], line[] = "tests --first-fresh-name", name[MAX_PATH];
-  PROCESS_INFORMATION runs[2];
-  STARTUPINFOA start = {};
-  start.cb = sizeof start;
-  DWORD first[2] = {0, 0};
+  char self[MAX_PATH], name[MAX_PATH];
   GetModuleFileNameA(nullptr, self, MAX_PATH);
-  for (auto &run : runs)
-    ASSERT_TRUE(
-        CreateProcessA(self, line, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &start, &run))
-        << GetLastError();
-  for (int i = 0; i < 2; ++i) {
-    WaitForSingleObject(runs[i].hProcess, 30000);
-    GetExitCodeProcess(runs[i].hProcess, &first[i]);
-    CloseHandle(runs[i].hProcess), CloseHandle(runs[i].hThread);
-  }
+  intptr_t runs[2] = {_spawnl(_P_NOWAIT, self, "tests", "--first-fresh-name", nullptr),
+                      _spawnl(_P_NOWAIT, self, "tests", "--first-fresh-name", nullptr)};
+  int first[2] = {0, 0};
+  for (int i = 0; i < 2; ++i)
+    ASSERT_NE(_cwait(&first[i], runs[i], 0), -1) << errno;
   EXPECT_TRUE(first[0] && first[0] != first[1]) << std::hex << first[0] << " " << first[1];
   std::string folder = NewFolder() + "\\", names;
   for (DWORD i = 0, previous = 0, number; i < 64; ++i, previous = number) {
@@ -92,24 +86,22 @@ static BOOL WINAPI FakeEnum(SC_HANDLE, DWORD, DWORD, LPENUM_SERVICE_STATUSA out,
 }
 
 TEST(Report, NamesTheHelperServiceStateOnItsFirstLine) {
-  // clang-format off
-  const struct { DWORD state; char fail; const char *line; } rows[] = {
-      {1, 0, "STOPPED"}, {2, 0, "START_PENDING"}, {3, 0, "STOP_PENDING"}, {4, 0, "RUNNING"},
-      {5, 0, "CONTINUE_PENDING"}, {6, 0, "PAUSE_PENDING"}, {7, 0, "PAUSED"},
-      {9, 0, "UNKNOWN_STATE 9"}, {4, 'S', "NOT_INSTALLED"}, {4, 'D', "NOT_INSTALLED"},
-      {4, 'M', "NOT_INSTALLED"}, {4, 'L', "NOT_INSTALLED"}, {4, 'A', "NOT_INSTALLED"}};
-  // clang-format on
+  // Each state, then each way the service is not seen as ours (its state RUNNING all the same).
+  const char *lines[] = {"STOPPED", "START_PENDING",    "STOP_PENDING",
+                         "RUNNING", "CONTINUE_PENDING", "PAUSE_PENDING",
+                         "PAUSED",  "UNKNOWN_STATE 8",  "UNKNOWN_STATE 9"};
   SEAM(OpenSCManagerA,
        [](LPCSTR, LPCSTR, DWORD) WINAPI { return g_fail == 'M' ? 0 : SC_HANDLE(1); });
   SEAM(CloseServiceHandle, [](SC_HANDLE) WINAPI -> BOOL { return TRUE; });
   SEAM(EnumServicesStatusA, FakeEnum);
   SEAM(LocalAlloc,
        [](UINT how, SIZE_T size) WINAPI { return g_fail == 'A' ? 0 : LocalAlloc(how, size); });
-  for (const auto &r : rows) {
-    g_state = r.state, g_fail = r.fail;
+  for (const char *r = "123456789SDMLA"; *r; ++r) {
+    g_state = *r <= '9' ? *r - '0' : 4, g_fail = *r <= '9' ? 0 : *r;
     WriteDiagnosticReport(0);
     std::string report = ReadFileBytes(g_temp + "tolvanix.log");
-    EXPECT_EQ(report.substr(0, report.find('\r')), std::string("Kvsrv05c = SERVICE_") + r.line);
+    EXPECT_EQ(report.substr(0, report.find('\r')),
+              std::string("Kvsrv05c = SERVICE_") + (g_fail ? "NOT_INSTALLED" : lines[g_state - 1]));
   }
 }
 
