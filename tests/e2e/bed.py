@@ -38,7 +38,9 @@ VICTIM = "C:\\tolvbed\\victim.txt"  # what a planted link leads to
 class Case:
     """A listed file: name, installed and package payloads ((testfile, time) or None), outcome:
     copied (holds the package file, expanded), version or time (refused with that line), lzfail
-    (expansion failed), nosource (/FOW, no package file), kept (no line, as it was)."""
+    (expansion failed), nosource (/FOW, no package file), unread or unreadsrc (the installed or
+    the package file cannot be read), notplain (the name is refused), kept (no line, as it
+    was)."""
 
     def __init__(self, name, installed, package, outcome, section="PRINTPROC", source=None):
         self.name, self.installed, self.package = name, *(
@@ -54,8 +56,12 @@ class Case:
 
     def line(self, tag, package):
         t, s = self.target(), self.source(tag, package)
+        refuser = "CopyPrtProcFile" if self.section == "PRINTPROC" else "CopySysFileIfPresent"
         return {"version": "version of %s is greater than %s \r\n" % (t, s),
                 "time": "%s is older than %s \r\n" % (s, t),
+                "unread": "CreateFile %s at CopySplFile FALSE \r\n" % t,
+                "unreadsrc": "CreateFile %s at CopySplFile FALSE \r\n" % s,
+                "notplain": "IsPlainFileName %s at %s FALSE \r\n" % (self.name, refuser),
                 "lzfail": "LZCopy %s at CopyLZFile FALSE \r\n" % t}.get(self.outcome, "") + (
             "CopyLZFile %s at CopySplFile FALSE \r\n" % t if self.outcome in ("lzfail", "nosource")
             else "")
@@ -71,8 +77,8 @@ def row(name, **fields):
     """Declares a scenario. Set-up: windows (win98, nt40, win2k, winxp, win7, win10); args;
     ini (text, {section: [name or (key, name)]}, None: no file); cases (Case rows), their tag
     and src; the package folder; files ({path: text, bytes, File, Link, (content, time), None to
-    remove; "...\\": a folder}); pre (commands, or the helper's "hold PATH" and "window
-    CLASS|TITLE"); setenv (the program's environment); env (Wine's); watch (called every 10 ms
+    remove; "...\\": a folder}); pre (commands, or the helper's "hold PATH" (in use as a loaded
+    library: reads shared), "lock PATH" (no sharing) and "window CLASS|TITLE"); setenv (the program's environment); env (Wine's); watch (called every 10 ms
     during the run); answer ("ok", "cancel"); timeout. To be seen: exit; mode (P, L, U, V, D:
     its box; None: no box); log (L mode: "{pp}", "{sys}" the cases' lines; None "{pp}{sys}";
     False: no log file; ...: not looked at); calls (the stand-in's "<file> <event> <watched>");

@@ -76,6 +76,57 @@ TEST(Copy, AFailedCopyKeepsTheInstalledFileAndARefusedMoveIsAFailureOnlyWhenNoth
   }
 }
 
+TEST(Copy, WhatCannotBeReadOrExpandedFailsClosedWhileALoadedLibraryWaitsForTheRestart) {
+  // The installed payload, how it is held (r: reading shared, as a loaded library; x: no
+  // sharing; else not), the package (a testfile, or "" a folder), how it is held, /FOW; seen:
+  // the lines (U the installed, S the package file cannot be read, L LZCopy, C CopyLZFile, V the
+  // version line), the result, the restart registrations, and the version the target holds.
+  // clang-format off
+  const struct { const char *installed; char holdTarget; const char *package; char holdSource;
+                 int forced; const char *lines, *seen; } rows[] = {
+      {"v1_0_0_10.dll", 'x', "v1_0_0_9.dll", 0, 0, "U", "0||10"},
+      {"v1_0_0_9.dll", 'r', "v1_0_0_10.dll", 0, 0, "", "1|ta>- kv>ta |9"},
+      {"v1_0_0_9.dll", 0, "v1_0_0_10.dll", 'x', 0, "S", "0||9"},
+      {"v1_0_0_9.dll", 'x', "v1_0_0_10.dll_", 0, 1, "", "1|ta>- kv>ta |9"},
+      {"v1_0_0_9.dll", 0, "", 0, 0, "S", "0||9"},
+      {"v1_0_0_9.dll", 0, "kwaj.dll_", 0, 1, "LC", "0||9"},
+      {"v1_0_0_9.dll", 0, "sz.dll_", 0, 1, "LC", "0||9"},
+      {"v1_0_0_9.dll", 0, "szdd_b.dll_", 0, 0, "LV", "0||9"},
+      {"v1_0_0_9.dll", 0, "v1_0_0_10.dll_", 0, 0, "", "1||10"}};
+  // clang-format on
+  SEAM(MoveFileExA, FakeMove);
+  for (const auto &r : rows) {
+    Log log;
+    g_dir = NewFolder(), g_failure = 0, g_registered = "";
+    std::string target = g_dir + "\\target.dll", source = g_dir + "\\package", lines;
+    CopyFileA((g_testfiles + r.installed).c_str(), target.c_str(), FALSE);
+    if (*r.package)
+      CopyFileA((g_testfiles + r.package).c_str(), source.c_str(), FALSE);
+    else
+      CreateDirectoryA(source.c_str(), nullptr);
+    auto hold = [](const std::string &path, char how) {
+      return CreateFileA(how ? path.c_str() : "", GENERIC_READ, how == 'r' ? FILE_SHARE_READ : 0,
+                         nullptr, OPEN_EXISTING, 0, nullptr);
+    };
+    HANDLE heldTarget = hold(target, r.holdTarget), heldSource = hold(source, r.holdSource);
+    RunOutcome o = {};
+    int result = CopySplFile(source.c_str(), target.c_str(), RunOptions{kOsTag2K, r.forced, 0}, &o);
+    CloseHandle(heldTarget), CloseHandle(heldSource);
+    for (char c : std::string(r.lines))
+      lines += c == 'U'   ? "CreateFile " + target + " at CopySplFile FALSE \r\n"
+               : c == 'S' ? "CreateFile " + source + " at CopySplFile FALSE \r\n"
+               : c == 'L' ? "LZCopy " + target + " at CopyLZFile FALSE \r\n"
+               : c == 'C' ? "CopyLZFile " + target + " at CopySplFile FALSE \r\n"
+                          : "version of " + target + " is greater than " + source + " \r\n";
+    char version[MAX_PATH];
+    GetFileVersionString(target.c_str(), version, MAX_PATH);
+    EXPECT_EQ(log.Text() + std::to_string(result) + "|" + g_registered + "|" +
+                  (version + std::min(6, lstrlenA(version))),
+              lines + r.seen)
+        << r.installed << " " << r.holdTarget << " " << r.package << " " << r.holdSource;
+  }
+}
+
 // Each key is read only after the last one was handled, and no file is read from a folder
 // guessed from a cut program name.
 static std::string g_walked, g_ini;
