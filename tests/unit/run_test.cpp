@@ -1,4 +1,6 @@
 // The run control: the mode, the Windows class and the program's folder.
+#include <algorithm>
+
 #include "testing.h"
 
 static std::string g_seen;
@@ -28,8 +30,9 @@ TEST(Run, TheModeIsTheFirstSwitchLetterElseTheFileNamesAndWindows98RunsNone) {
       {"Diag.exe", "/", 'D'}, {"Verinfo.exe", "x /", 'V'}, {"Diag.exe", "/ D", 'P'},
       {"Diag.exe", "/OS=NT /D", 'P'}, {"setup.exe", "/d /OS=2000 /OS=NT", 'D'},
       {"Diag.exe", "/os=2000", 'P'}, {"Diag.exe", "/FOW", 'P'}, {"Diag.exe", "/\xC4", 'P'},
-      {"setup.exe", "/V /QUIET", 'V', 'x', "", 0}, {"setup.exe", "/QUIET", 'P', 'x', "", 3010},
-      {"setup.exe", "/U /QUIET", 'U', 'x', "", 3010}, {"setup.exe", "/D /QUIET", 'D', 'x', "", 0}};
+      {"setup.exe", "/V /QUIET", 'V', 'x', "", 0}, {"setup.exe", "/QUIET", 'P', 'x', "", 0},
+      {"setup.exe", "/U /quiet", 'U', 'x', "", 3010}, {"setup.exe", "/D /QUIET", 'D', 'x', "", 0},
+      {"setup.exe", "/Quiet", 'P', 'x', nullptr, 1619}, {"setup.exe", "/L /quiet", 'L', '2', "", 0}};
   // clang-format on
   SEAM(GetModuleFileNameA, FakeModuleName);
   SEAM(GetVersionExA, FakeVersion);
@@ -48,14 +51,20 @@ TEST(Run, TheModeIsTheFirstSwitchLetterElseTheFileNamesAndWindows98RunsNone) {
       g_program = g_scratch + (r.ini ? "\\" : "\\none\\") + r.file, g_seen = "", g_windows = os;
       DeleteFileA((g_temp + "tolvanix.log").c_str());
       g_seen += std::to_string(RunTolvanix(GetModuleHandleA(nullptr), r.args));
-      char mode = os == '9' || strstr(r.args, "/QUIET") ? '-' : r.mode, text[300];
+      std::string args = r.args;
+      std::transform(args.begin(), args.end(), args.begin(), ::toupper);
+      bool quiet = args.find("/QUIET") != std::string::npos;
+      char mode = os == '9' || quiet ? '-' : r.mode, text[300];
       int id = mode == 'V' ? 1 : mode == 'U' ? 4 : mode == 'P' || mode == 'L' ? 3 : 0;
       std::string maker = r.ini && *r.ini ? r.ini + 13 : "Kestova", want; // after "Manufacturer="
       if (LoadStringA(GetModuleHandleA(nullptr), id, text, sizeof text))
         want = text + ("|" + maker) + " PrintProcessor patch";
       // The spooler is told to stop, then to start once the print processors are in place.
       char run = os == '9' ? '-' : r.mode;
-      std::string before = run == 'P' || run == 'L' ? "#~1500~1000#" : run == 'D' ? "#" : "";
+      // A quiet run asks first whether the spooler runs, to see it run again at the end.
+      std::string before = run == 'P' || run == 'L' ? (quiet ? "##~1500~1000#" : "#~1500~1000#")
+                           : run == 'D'             ? "#"
+                                                    : "";
       EXPECT_EQ(g_seen, before +
                             (mode == 'L'   ? "+notepad~2000"
                              : mode == 'D' ? "+notepad"
@@ -64,6 +73,54 @@ TEST(Run, TheModeIsTheFirstSwitchLetterElseTheFileNamesAndWindows98RunsNone) {
           << r.file << " " << r.args << " on " << os;
       EXPECT_EQ(ReadFileBytes(g_temp + "tolvanix.log") != "", os != '9' && r.mode == 'D') << r.args;
     }
+}
+
+// The quiet exit code: the first row of the table that applies wins.
+TEST(Run, TheQuietExitCodeIsTheFirstThatAppliesOf1619Then1603Then3010Else0) {
+  // Package unusable, failures, spooler down, restart operations, replaced; the code.
+  const int rows[][6] = {{1, 1, 1, 2, 0, 1619},
+                         {0, 1, 0, 2, 0, 1603},
+                         {0, 0, 1, 0, 0, 1603},
+                         {0, 0, 0, 2, 1, 3010},
+                         {0, 0, 0, 0, 3, 0}};
+  for (const auto &r : rows)
+    EXPECT_EQ(PatchExitCode(RunOutcome{r[1], r[3], r[4], r[0], r[2]}), r[5])
+        << r[0] << r[1] << r[2];
+}
+
+// A quiet run whose spooler ran at its start waits up to 30 s for it to run again; a spooler
+// that does not is a failed run. Each row: the states the spooler is found in (R running, S
+// stopped; the last repeats), then the waits seen and the exit code.
+static std::string g_states;
+static size_t g_asked;
+TEST(Run, AQuietRunEndsInFailureWhenTheSpoolerItStoppedDoesNotRunAgain) {
+  SEAM(GetModuleFileNameA, FakeModuleName);
+  SEAM(OpenSCManagerA, [](LPCSTR, LPCSTR, DWORD) WINAPI { return (SC_HANDLE)1; });
+  SEAM(OpenServiceA, [](SC_HANDLE, LPCSTR, DWORD) WINAPI { return (SC_HANDLE)2; });
+  SEAM(CloseServiceHandle, [](SC_HANDLE) WINAPI { return TRUE; });
+  SEAM(ControlService, [](SC_HANDLE, DWORD, LPSERVICE_STATUS) WINAPI { return TRUE; });
+  SEAM(StartServiceA, [](SC_HANDLE, DWORD, LPCSTR *) WINAPI { return TRUE; });
+  SEAM(QueryServiceStatus, [](SC_HANDLE, LPSERVICE_STATUS s) WINAPI {
+    char state = g_states[std::min(g_asked++, g_states.size() - 1)];
+    return s->dwCurrentState = state == 'R' ? SERVICE_RUNNING : SERVICE_STOPPED, TRUE;
+  });
+  SEAM(Sleep, [](DWORD ms) WINAPI { g_seen += "~" + std::to_string(ms); });
+  std::string dir = NewFolder(), kept = g_temp + "tolvanix-errors.log";
+  WriteFileBytes(dir + "\\tolvanix.ini", "[tolvanix]\r\n");
+  g_program = dir + "\\setup.exe";
+  std::string waits60;
+  for (int i = 0; i < 60; ++i)
+    waits60 += "~500";
+  for (auto [states, seen] : {std::pair<std::string, std::string>("S", "0"),
+                              {"RSSR", "~500~5000"},
+                              {"RS", waits60 + "1603"}}) {
+    g_states = states, g_asked = 0, g_seen = "";
+    g_seen += std::to_string(RunTolvanix(GetModuleHandleA(nullptr), "/L /QUIET"));
+    EXPECT_EQ(g_seen, "~1500~1000" + seen) << states;
+    EXPECT_EQ(ReadFileBytes(kept).find("WaitSpoolService spooler FALSE \r\n") != std::string::npos,
+              states == "RS")
+        << ReadFileBytes(kept);
+  }
 }
 
 // Each row: Windows as the fake answers it, then the class.
@@ -134,4 +191,14 @@ TEST(Run, BoundedTextRefusesWhatDoesNotFitAndWritesNothingPastTheBuffer) {
   EXPECT_EQ(seen(CopyText(fresh(""), 5, "abcde")), "0|###");
   EXPECT_EQ(seen(AppendPath(fresh("ab"), 5, "cd")), "0ab|###");
   EXPECT_EQ(seen(AppendPath(fresh("a"), 5, "cd")), "1a\\cd|###");
+}
+
+// A listed name joined to a folder must name a file in it: each row is the verdict, then the name.
+TEST(Run, OnlyAPlainFileNameIsJoinedToAFolder) {
+  for (const char *row :
+       {"1kv.dll", "1COM10",    "1COM0.dll", "1CONSOLE.dll", "1NULL", "1a..b",     "1.hidden",
+        "0",       "0.",        "0..",       "0..\\kv.dll",  "0a/b",  "0kv.dll:s", "0C:kv.dll",
+        "0*.dll",  "0kv?.dll",  "0NUL",      "0nul.txt",     "0Con",  "0aux.x.y",  "0PRN",
+        "0COM1",   "0lpt9.dll", "0NUL .dll", "0LPT1 "})
+    EXPECT_EQ(IsPlainFileName(row + 1), row[0] - '0') << row + 1;
 }
