@@ -71,7 +71,8 @@ const char kHelp[] =
     "                    operation waits for the restart, else 0; all but a spooler\r\n"
     "                    that does not run again, which no preview can know\r\n"
     "  state (verify)    replaced, waits for the restart, kept, not replaced,\r\n"
-    "                    absent, or what is wrong with the package file\r\n"
+    "                    absent, installed file: unreadable, or what is wrong with\r\n"
+    "                    the package file\r\n"
     "  log line          a line that the patcher's /L mode would write for this file\r\n";
 
 // Takes the next blank-separated word from *cursor into word (cap characters); quotes group

@@ -235,6 +235,12 @@ void VerifyEntry(const Walk &walk, const Entry &entry, const char *source, const
     AddJsonField(record, "problem", word);
     FormatText(problem, sizeof problem, "package file: %s", word);
     state = problem;
+  } else if (!same && !CanReadInstalledFile(target)) {
+    // Its version cannot be known, and the patcher did not replace it for that reason.
+    state = "installed file: unreadable";
+    ReportFinding(kError, target, section, entry.key,
+                  "cannot be read (held open without sharing, or no rights): the patcher does not "
+                  "replace it");
   } else if (same && waiting) {
     state = "replaced";
     reason = "but an operation for it still waits for the restart";

@@ -41,13 +41,11 @@ row("check_clean_sample_package_has_no_findings_and_changes_nothing", args="/V",
     ini={"PRINTPROC": ["print.dll"], "SrcFiles": ["system.dll"]}, files=PACKAGE, check=clean)
 
 # Every state of an installed file: plan's decision is what the patcher then does; verify says
-# 1 while a file waits for the restart, 0 after it. held.dll is in use as a loaded library is;
-# locked.dll is held without sharing, so that its version cannot be read: the copy fails.
+# 1 while a file waits for the restart, 0 after it. held.dll is in use as a loaded library is.
 NOW = time.time()
 DECISIONS = {"older.dll": "replace now", "newer.dll": "refuse", "sametime_old.dll": "replace now",
              "sametime_new.dll": "refuse", "absent.dll": "skip as absent",
-             "readonly.dll": "replace at the restart", "held.dll": "replace at the restart",
-             "locked.dll": "refuse"}
+             "readonly.dll": "replace at the restart", "held.dll": "replace at the restart"}
 PLAN_FILES = {CHECK: File("../tolvanix-check.exe"),
               SYS + "\\sametime_old.dll": (File("v1_0_0_10.dll"), NOW - 7200),
               SYS + "\\sametime_new.dll": (File("v1_0_0_10.dll"), NOW)}
@@ -55,7 +53,7 @@ for name in DECISIONS:
     newer = name == "newer.dll"
     PLAN_FILES["C:\\pkg\\modules\\2K\\" + name] = (File("v1_0_0_%d.dll" % (9 + (not newer))),
                                                    NOW - 3600)
-    if name in ("older.dll", "readonly.dll", "held.dll", "newer.dll", "locked.dll"):
+    if name in ("older.dll", "readonly.dll", "held.dll", "newer.dll"):
         PLAN_FILES[SYS + "\\" + name] = File("v1_0_0_%d.dll" % (9 + newer))
 
 
@@ -64,8 +62,7 @@ def plan_then_patch(r):
     r.expect("plan", DECISIONS, {x["target"].rsplit("\\", 1)[1]: x["decision"] for x in recs
                                  if x["type"] == "file"})
     summary = recs[-1]
-    # A quiet run would fail on locked.dll, and register operations for the other two.
-    r.expect("plan's counts and quiet exit code", [2, 2, 4, 1603], [summary.get(k) for k in (
+    r.expect("plan's counts and quiet exit code", [2, 2, 3, 3010], [summary.get(k) for k in (
         "replace now", "replace at the restart", "not replaced", "quiet exit")])
     waiting = {p[0].rsplit("\\", 1)[1].lower() for p in r.pending}
     for name, decision in DECISIONS.items():
@@ -84,8 +81,30 @@ def plan_then_patch(r):
 row("check_plan_predicts_the_patch_and_verify_follows_the_restart", mode="P", timeout=40,
     ini={"SrcFiles": list(DECISIONS)}, files=PLAN_FILES, check=plan_then_patch,
     pre=["attrib.exe +r %s\\readonly.dll" % SYS, "hold %s\\held.dll" % SYS,
-         "lock %s\\locked.dll" % SYS,
          "cmd.exe /c %s plan --json > C:\\tolvbed\\plan.json" % CHECK])
+
+
+# An installed file held without sharing cannot be read: plan says the copy fails, with the
+# patcher's line, and the quiet exit code it predicts is the one the quiet run then gives;
+# verify, in the same session, calls the file unreadable.
+def fails_closed(r):
+    recs = [json.loads(line) for line in r.file("C:\\tolvbed\\plan.json").decode().splitlines()]
+    target = SYS + "\\locked.dll"
+    got = next(x for x in recs if x["type"] == "file")
+    r.expect("plan of locked.dll", ("refuse", "CreateFile %s at CopySplFile FALSE \r\n" % target),
+             (got["decision"], got.get("log")))
+    r.expect("plan's quiet exit code, the run's", recs[-1]["quiet exit"], r.exit_code)
+    code, recs, out = records(r, "verify")
+    r.expect("verify; output:\n" + out, (2, "installed file: unreadable"),
+             (code, next(x for x in recs if x["type"] == "file").get("state")))
+
+
+row("check_plan_predicts_the_failed_read_and_the_quiet_exit_code", args="/QUIET", exit=1603,
+    ini={"SrcFiles": ["locked.dll"]}, check=fails_closed,
+    files={CHECK: File("../tolvanix-check.exe"), SYS + "\\locked.dll": File("v1_0_0_10.dll"),
+           "C:\\pkg\\modules\\2K\\locked.dll": File("v1_0_0_9.dll")},
+    pre=["lock %s\\locked.dll" % SYS,
+         "cmd.exe /c %s plan --json > C:\\tolvbed\\plan.json & exit 0" % CHECK])
 
 # Package files that cannot work, under PRINTPROC and installed nowhere: what lies in the
 # package folders, the problem, words of the error. The decision stays the patcher's, "refuse".
