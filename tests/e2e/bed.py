@@ -38,9 +38,8 @@ VICTIM = "C:\\tolvbed\\victim.txt"  # what a planted link leads to
 class Case:
     """A listed file: name, installed and package payloads ((testfile, time) or None), outcome:
     copied (holds the package file, expanded), version or time (refused with that line), lzfail
-    (expansion failed), nosource (/FOW, no package file), unread or unreadsrc (the installed or
-    the package file cannot be read), notplain (the name is refused), kept (no line, as it
-    was)."""
+    (expansion failed), nosource (/FOW, no package file), unread, unreadsrc (the installed, the
+    package file cannot be read), notplain (name refused), kept (no line, as it was)."""
 
     def __init__(self, name, installed, package, outcome, section="PRINTPROC", source=None):
         self.name, self.installed, self.package = name, *(
@@ -77,12 +76,12 @@ def row(name, **fields):
     """Declares a scenario. Set-up: windows (win98, nt40, win2k, winxp, win7, win10); args;
     ini (text, {section: [name or (key, name)]}, None: no file); cases (Case rows), their tag
     and src; the package folder; files ({path: text, bytes, File, Link, (content, time), None to
-    remove; "...\\": a folder}); pre (commands, or the helper's "hold PATH" (in use as a loaded
-    library: reads shared), "lock PATH" (no sharing) and "window CLASS|TITLE"); setenv (the program's environment); env (Wine's); watch (called every 10 ms
-    during the run); answer ("ok", "cancel"); timeout. To be seen: exit; mode (P, L, U, V, D:
-    its box; None: no box); log (L mode: "{pp}", "{sys}" the cases' lines; None "{pp}{sys}";
-    False: no log file; ...: not looked at); calls (the stand-in's "<file> <event> <watched>");
-    check (the rest)."""
+    remove; "...\\": a folder}); pre (commands, or the helper's "hold PATH": reads shared, as a
+    loaded library; "lock PATH": no sharing; "window CLASS|TITLE"); setenv (the program's
+    environment); env (Wine's); watch (called every 10 ms in the run); answer ("ok", "cancel");
+    timeout. To be seen: exit; mode (P, L, U, V, D: its box; None: no box); log (L mode: "{pp}",
+    "{sys}" the cases' lines; None "{pp}{sys}"; False: no log file; ...: not looked at); calls
+    (the stand-in's "<file> <event> <watched>"); check (the rest)."""
     assert name not in ROWS and set(fields) <= set(DEFAULTS), name
     ROWS[name] = dict(DEFAULTS, name=name, **fields)
 

@@ -88,15 +88,12 @@ row("check_plan_predicts_the_patch_and_verify_follows_the_restart", mode="P", ti
 # patcher's line, and the quiet exit code it predicts is the one the quiet run then gives;
 # verify, in the same session, calls the file unreadable.
 def fails_closed(r):
-    recs = [json.loads(line) for line in r.file("C:\\tolvbed\\plan.json").decode().splitlines()]
-    target = SYS + "\\locked.dll"
-    got = next(x for x in recs if x["type"] == "file")
-    r.expect("plan of locked.dll", ("refuse", "CreateFile %s at CopySplFile FALSE \r\n" % target),
-             (got["decision"], got.get("log")))
-    r.expect("plan's quiet exit code, the run's", recs[-1]["quiet exit"], r.exit_code)
+    plan = [json.loads(line) for line in r.file("C:\\tolvbed\\plan.json").decode().splitlines()]
     code, recs, out = records(r, "verify")
-    r.expect("verify; output:\n" + out, (2, "installed file: unreadable"),
-             (code, next(x for x in recs if x["type"] == "file").get("state")))
+    r.expect("plan's decision, line and quiet exit code; verify's; output:\n" + out, ("refuse",
+        "CreateFile %s\\locked.dll at CopySplFile FALSE \r\n" % SYS, r.exit_code, 2,
+        "installed file: unreadable"), (plan[-2]["decision"],
+        plan[-2].get("log"), plan[-1]["quiet exit"], code, recs[-2].get("state")))
 
 
 row("check_plan_predicts_the_failed_read_and_the_quiet_exit_code", args="/QUIET", exit=1603,

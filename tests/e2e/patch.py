@@ -102,19 +102,18 @@ row("patch_locked_and_read_only_targets_wait_for_the_restart", args="/L", mode="
     cases=WAITING, files=COMPANION, check=wait_for_the_restart,
     pre=["hold " + WAITING[0].target(), "attrib.exe +r " + WAITING[1].target()])
 
-# What cannot be read fails closed: an installed file (newer) or a package file held without
-# sharing, whose versions would read as none; names that would reach past the folder, a stream
-# or a device are refused before anything is read. The file of "..\\escaped.dll" would land
-# in spool\prtprocs. Nothing waits for the restart.
-UNREADABLE = [Case("locked_installed.dll", NEW, OLD, "unread"),
-              Case("locked_package.dll", OLD, NEW, "unreadsrc", "SrcFiles"),
-              Case("..\\escaped.dll", None, NEW, "notplain"),
-              Case("kv.dll:stream", None, None, "notplain"), Case("LPT1.dll", None, None, "notplain"),
-              Case("*.dll", None, None, "notplain"), Case("NUL", None, None, "notplain", "SrcFiles")]
+# An installed (newer) or a package file held without sharing fails, never read as version 0;
+# names that reach past the folder (..\\escaped.dll would land in spool\prtprocs), a stream, a
+# device or a wildcard are refused before anything is read. Nothing waits for the restart.
+UNREADABLE = [Case("locked_installed.dll", NEW, OLD, "unread")] + [
+    Case(n, None, p, "notplain") for n, p in (("..\\escaped.dll", NEW), ("kv.dll:s", None),
+                                              ("LPT1.dll", None), ("*.dll", None))] + [
+    Case("locked_package.dll", OLD, NEW, "unreadsrc", "SrcFiles"),
+    Case("NUL", None, None, "notplain", "SrcFiles")]
 row("patch_what_cannot_be_read_fails_closed_and_odd_names_are_refused", args="/L", mode="L",
     cases=UNREADABLE, files=COMPANION,
     check=lambda r: r.expect("restart operations", [], r.pending),
-    pre=["lock " + UNREADABLE[0].target(), "lock " + UNREADABLE[1].source("2K", "C:\\pkg")])
+    pre=["lock " + UNREADABLE[0].target(), "lock " + UNREADABLE[5].source("2K", "C:\\pkg")])
 
 # A package 200 characters deep: LZ paths past OFSTRUCT's 128, whole paths in the log, and a
 # path that does not fit skipped with its line.

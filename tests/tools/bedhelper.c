@@ -7,10 +7,9 @@
  * the program, records and answers each message box, records the pending renames and the exit
  * code in C:\tolvbed\result.txt (key=value, with \\, \n, \r and \xHH escaped), and sleeps until
  * wineserver -k ends the session, so that the bed looks at a live session. Two set-up steps
- * it does itself, for as long as the session lives: "hold PATH" holds PATH open for reading,
- * sharing reads, as a running program holds its loaded module ("lock PATH" without sharing, as
- * a program that keeps others from reading it), and "window CLASS|TITLE" makes such a
- * top-level window. */
+ * it does itself, for as long as the session lives: "hold PATH" holds PATH open sharing reads,
+ * as a running program its loaded module ("lock PATH": no sharing), and "window CLASS|TITLE"
+ * makes such a top-level window. */
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
