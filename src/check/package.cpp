@@ -507,7 +507,8 @@ void CheckLists(const char *ini, int (&counts)[kPatchListCount], Path &src) {
   if (counts[kHelperList] > 0) {
     if (src[0] == 0)
       Finding(kError, ini, helpers.section, helpers.sourceKey,
-              "empty: every KVSPLPROC entry would be replaced from the package folder itself");
+              "empty: it names the package folder itself, which cannot be read as a file, so "
+              "the copy of every KVSPLPROC entry that is installed fails");
     else
       CheckName(ini, helpers.section, helpers.sourceKey, src);
   }

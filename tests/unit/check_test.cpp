@@ -16,7 +16,7 @@ TEST(Check, EachTrapInACleanPackageGivesExactlyOneFindingOfItsLevel) {
   // words, and the companion library.
   // clang-format off
   const struct { const char *line, *level, *words, *companion = "standin.dll"; } traps[] = {
-      {"[KVSPLPROC]\r\nSRC=\r\n0=kv.exe", "error", "replaced from the package folder itself"},
+      {"[KVSPLPROC]\r\nSRC=\r\n0=kv.exe", "error", "names the package folder itself"},
       {nullptr, "error", "missing: the patcher reads"}, {name240.c_str(), "error", "does not fit"},
       {"1=payload.txt", "warning", "not a Windows program"}, {"1=cut.dll_", "error", "cut short"},
       {"1=german.dll", "warning", "string table 040704b0"}, {"2=x.dll", "warning", "after the gap"},
