@@ -73,9 +73,9 @@ TEST(Run, TheModeIsTheFirstSwitchLetterElseTheFileNamesAndWindows98RunsNone) {
     }
 }
 
-// The quiet exit code is the first that applies of 1619, 1603 and 3010, else 0; a spooler that
-// ran at the start and does not run again within 30 s is a failure. Each row: the states it is
-// found in (R running, S stopped; the last repeats), the ms slept, the code, the log's line.
+// Quiet exit codes: the first of 1619, 1603, 3010 that applies, else 0; a spooler that ran at
+// the start and is not running 30 s after the end is a failure. Rows: the spooler's states (R
+// running, S stopped, the last repeats; only its query gets a manager), ms slept, code, line.
 static std::string g_states;
 static size_t g_asked, g_slept;
 TEST(Run, TheQuietExitCodeIsTheFirstThatAppliesAndASpoolerThatStaysStoppedIsAFailure) {
@@ -85,9 +85,10 @@ TEST(Run, TheQuietExitCodeIsTheFirstThatAppliesAndASpoolerThatStaysStoppedIsAFai
     // clang-format on
     EXPECT_EQ(PatchExitCode(o), code) << code;
   SEAM(GetModuleFileNameA, FakeModuleName);
-  SEAM(OpenSCManagerA, [](LPCSTR, LPCSTR, DWORD) WINAPI { return (SC_HANDLE)1; });
+  SEAM(OpenSCManagerA,
+       [](LPCSTR, LPCSTR, DWORD a) WINAPI { return (SC_HANDLE)(a == SC_MANAGER_CONNECT); });
   SEAM(OpenServiceA, [](SC_HANDLE, LPCSTR, DWORD) WINAPI { return (SC_HANDLE)2; });
-  // The stop, the start and the closing go to the real calls, which refuse these handles.
+  SEAM(CloseServiceHandle, [](SC_HANDLE) WINAPI { return TRUE; });
   SEAM(QueryServiceStatus, [](SC_HANDLE, LPSERVICE_STATUS s) WINAPI {
     char state = g_states[std::min(g_asked++, g_states.size() - 1)];
     return s->dwCurrentState = state == 'R' ? SERVICE_RUNNING : SERVICE_STOPPED, TRUE;
