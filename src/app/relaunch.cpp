@@ -5,14 +5,10 @@
 #include "platform/text.h"
 #include "strings.h"
 
-// Windows Installer's "This installation package is not supported by this processor type".
-static const int kExitWrongProcessor = 1633;
-static const int kExitFailed = 1603;
-
 // One OK box, and no restart: nothing was done that a restart would finish.
 static int Refuse(int quiet, const char *caption) {
   if (quiet)
-    return kExitWrongProcessor;
+    return kExitNoPackageForPlatform;
   char text[kTextCapacity];
   text[0] = 0;
   Os.LoadStringA(ProgramInstance, IDS_WRONG_PROCESSOR, text, kTextCapacity);

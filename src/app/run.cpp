@@ -7,10 +7,6 @@
 #include "service/service.h"
 #include "strings.h"
 
-// What a quiet run tells the deployment tool that started it, in Windows Installer's codes.
-static const int kExitRestartNeeded = 3010;
-static const int kExitFailed = 1603;
-
 int FindModeLetter(const char *args, unsigned char *letter) {
   for (const char *p = args; *p; ++p) {
     if (*p == '/') {
@@ -42,11 +38,13 @@ RunMode SelectRunMode(unsigned char letter) {
   }
 }
 
-// Case-sensitive substring search; lstr* offers no strstr.
-static int Contains(const char *text, const char *word) {
+static char Upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+
+// Substring search, case-sensitive or not; lstr* offers no strstr.
+static int Contains(const char *text, const char *word, int anyCase = 0) {
   for (; *text; ++text) {
     int i = 0;
-    while (word[i] && text[i] == word[i])
+    while (word[i] && (text[i] == word[i] || (anyCase && text[i] && Upper(text[i]) == word[i])))
       ++i;
     if (word[i] == 0)
       return 1;
@@ -61,7 +59,8 @@ void ApplyOptions(const char *args, RunOptions *options) {
     options->tag = kOsTag2K;
   if (Contains(args, "/FOW"))
     options->force = 1;
-  if (Contains(args, "/QUIET"))
+  // Typed as msiexec taught it ("/quiet"): a box nobody can answer must never wait instead.
+  if (Contains(args, "/QUIET", 1))
     options->quiet = 1;
 }
 
@@ -85,7 +84,11 @@ static unsigned char LetterFromFileName() {
 static RunOutcome RunPatch(const RunOptions &options, unsigned osClass, char *message) {
   RunOutcome outcome;
   FillBytes(&outcome, sizeof outcome, 0);
+  outcome.packageUnusable = FindPackageProblem(nullptr, options.tag) != kPackageUsable;
+  // A deployment tool must not hear "done" from a machine that can no longer print.
+  int spoolerRan = 0;
   if (PatchesPrintProcessor(osClass)) {
+    spoolerRan = options.quiet && IsServiceRunning("spooler");
     StopSpoolService("spooler");
     // The stop request does not wait for the spooler to let go of its files.
     Os.Sleep(1500);
@@ -98,6 +101,8 @@ static RunOutcome RunPatch(const RunOptions &options, unsigned osClass, char *me
   PatchSystemFiles(options, &outcome);
   KvSplServiceControl(kStartRequest);
   UnloadPrintProcessor();
+  if (spoolerRan && !WaitForServiceRunning("spooler", 30000))
+    outcome.spoolerDown = 1;
   Os.LoadStringA(ProgramInstance, IDS_RESTART, message, kTextCapacity);
   return outcome;
 }
@@ -175,8 +180,11 @@ int RunTolvanix(HINSTANCE instance, const char *args) {
   // No box and so never a restart: the deployment tool decides that, told by the exit code.
   if (options.quiet) {
     if (mode == Version)
-      return 0;
-    return outcome.failures ? kExitFailed : kExitRestartNeeded;
+      return kExitDone;
+    // Whatever the companion did, its removal of the service is finished by the restart.
+    if (mode == Uninstall)
+      return kExitRestartNeeded;
+    return PatchExitCode(outcome);
   }
   return ShowClosingBox(message, caption);
 }

@@ -99,12 +99,15 @@ int CheckPayloadVersion(const char *expanded, const char *source, const char *se
 
 // plan.cpp -----------------------------------------------------------------------------------
 
-// How many listed files a patch run would replace now, at the restart, and not at all.
+// How many listed files a patch run would replace now, at the restart, and not at all, and
+// what the run would hand back for its quiet exit code (the spooler's return aside, which no
+// preview can know).
 struct PlanTally {
   int entries;
   int now;
   int atRestart;
   int notReplaced;
+  RunOutcome outcome;
 };
 int PlanPatch(const char *folder, const RunOptions &options, PlanTally *tally);
 int VerifyPatch(const char *folder, const RunOptions &options);

@@ -53,7 +53,8 @@ const char kHelp[] =
     "                    [PRINTPROC], in spool\\prtprocs\\w32x86 below it\r\n"
     "  installed file is\r\n"
     "                    present or absent; read-only or held open by a program, and\r\n"
-    "                    then it is replaced at the restart\r\n"
+    "                    then it is replaced at the restart, unless it cannot even be\r\n"
+    "                    read: then the copy fails\r\n"
     "  at the restart    operations already waiting in the registry for the next\r\n"
     "                    restart\r\n"
     "  version           the FileVersion text; the gate takes each number's digits\r\n"
@@ -64,9 +65,18 @@ const char kHelp[] =
     "  the gate          the patcher's rule: a file is replaced when the package\r\n"
     "                    file's version is greater or, the versions equal, its time\r\n"
     "                    is later\r\n"
-    "  decision (plan)   replace now, replace at the restart, refuse, skip as absent\r\n"
+    "  decision (plan)   replace now, replace at the restart, refuse, skip as absent,\r\n"
+    "                    skip (a name that is not a plain file name, a path too long)\r\n"
+    "  /QUIET would exit (plan's summary)\r\n"
+    "                    the exit code of a quiet patch run: 1619 no package to use,\r\n"
+    "                    1603 a file that cannot be replaced (also a package file or\r\n"
+    "                    installed file that is there but cannot be read, or is\r\n"
+    "                    compressed in a form the system cannot expand), 3010 an\r\n"
+    "                    operation waits for the restart, else 0; all but a spooler\r\n"
+    "                    that does not run again, which no preview can know\r\n"
     "  state (verify)    replaced, waits for the restart, kept, not replaced,\r\n"
-    "                    absent, or what is wrong with the package file\r\n"
+    "                    absent, installed file: unreadable, or what is wrong with\r\n"
+    "                    the package file\r\n"
     "  log line          a line that the patcher's /L mode would write for this file\r\n";
 
 // Takes the next blank-separated word from *cursor into word (cap characters); quotes group
@@ -179,13 +189,15 @@ const char *ParseArguments(const char *args, CheckCommand *c) {
 
 void EmitSummary(const CheckCommand &c, const PlanTally &tally) {
   CheckRecord record;
-  char headline[200];
-  char counts[120];
+  char headline[300];
+  char counts[160];
   counts[0] = 0;
+  const int quietExit = PatchExitCode(tally.outcome);
   if (c.which == 2)
     FormatText(counts, sizeof counts,
-               " %d file(s) would be replaced now, %d at the restart, %d not at all;", tally.now,
-               tally.atRestart, tally.notReplaced);
+               " %d file(s) would be replaced now, %d at the restart, %d not at all; /QUIET would "
+               "exit %d;",
+               tally.now, tally.atRestart, tally.notReplaced, quietExit);
   FormatText(headline, sizeof headline, "%s:%s %d error(s), %d warning(s), exit code %d", c.command,
              counts, Check.errors, Check.warnings, CheckExitCode());
   BeginRecord(&record, "summary", headline);
@@ -194,6 +206,7 @@ void EmitSummary(const CheckCommand &c, const PlanTally &tally) {
     AddJsonNumber(&record, "replace now", tally.now);
     AddJsonNumber(&record, "replace at the restart", tally.atRestart);
     AddJsonNumber(&record, "not replaced", tally.notReplaced);
+    AddJsonNumber(&record, "quiet exit", quietExit);
   }
   AddJsonNumber(&record, "errors", Check.errors);
   AddJsonNumber(&record, "warnings", Check.warnings);

@@ -61,18 +61,6 @@ int LooksLikeUtf8(const char *text) {
   return sequences > 0;
 }
 
-// A name is joined to a folder unchanged: a wildcard matches other files in the presence
-// probe, and a separator or a drive reaches outside the folder. 0 for a bare name.
-int NameFault(const char *name) {
-  for (const char *p = name; *p; ++p) {
-    if (*p == '*' || *p == '?')
-      return 1;
-    if (*p == '\\' || *p == '/' || *p == ':')
-      return 2;
-  }
-  return 0;
-}
-
 // The profile functions know comments only on lines of their own: "kv.dll   ; the driver" is
 // read whole, blanks and all. A ';' after a blank is far likelier a comment than a name.
 int HoldsComment(const char *value) {
@@ -95,13 +83,12 @@ void CheckName(const char *ini, const char *section, const char *key, const char
             "so the patcher looks for a file of exactly this spelling: save tolvanix.ini in "
             "that code page",
             name);
-  int fault = NameFault(name);
-  if (fault == 1)
+  // The patcher's own test: a name it would not join to a folder is refused with a log line.
+  if (!IsPlainFileName(name))
     Finding(kError, ini, section, key,
-            "\"%s\" holds a wildcard: the patcher uses it as a file name unchanged", name);
-  else if (fault == 2)
-    Finding(kError, ini, section, key,
-            "\"%s\" is not a bare file name: the patcher joins it to a folder unchanged", name);
+            "\"%s\" is not a plain file name (it holds \\, /, :, * or ?, is . or .., or names "
+            "a device such as NUL or COM1): the patcher refuses it with a failure line",
+            name);
 }
 
 // The keys of the section that the patcher never reads, each one finding.
@@ -307,11 +294,11 @@ namespace {
 
 // One payload for one system: present, expands, its version as the gate reads it.
 // Paths are the same length for both systems, so their faults are reported on the first pass
-// only; a name already reported as no bare file name is not looked for.
+// only; a name already reported as no plain file name is not looked for.
 void CheckPayload(const char *folder, OsTag tag, const char *name, const PatchList &list,
                   const char *key, int firstPass) {
   const char *section = list.section;
-  if (NameFault(name))
+  if (!IsPlainFileName(name))
     return;
   char source[MAX_PATH];
   if (!ComposeSourcePath(folder, name, tag, source)) {
@@ -524,7 +511,8 @@ void CheckLists(const char *ini, int (&counts)[kPatchListCount], Path &src) {
   if (counts[kHelperList] > 0) {
     if (src[0] == 0)
       Finding(kError, ini, helpers.section, helpers.sourceKey,
-              "empty: every KVSPLPROC entry would be replaced from the package folder itself");
+              "empty: it names the package folder itself, which cannot be read as a file, so "
+              "the copy of every KVSPLPROC entry that is installed fails");
     else
       CheckName(ini, helpers.section, helpers.sourceKey, src);
   }
@@ -583,6 +571,35 @@ const char *ReportUnusablePackageFile(const char *source, Expansion expansion, c
   DWORD attributes = Os.GetFileAttributesA(source);
   DWORD error = GetLastError();
   char number[16];
+  if (expansion == kPackageUnreadable && attributes != INVALID_FILE_ATTRIBUTES &&
+      (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    Finding(kError, source, section, key,
+            "is a folder, not a file: the patcher cannot read it, and the copy fails");
+    return "a folder";
+  }
+  if (expansion == kPackageUnreadable) {
+    HANDLE file = Os.CreateFileA(source, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr);
+    FormatText(number, sizeof number, "%lu", GetLastError());
+    if (file != INVALID_HANDLE_VALUE)
+      Os.CloseHandle(file);
+    Finding(kError, source, section, key,
+            "is there but cannot be opened for reading (error %s): the copy fails, and the "
+            "installed file is kept",
+            number);
+    return "unreadable";
+  }
+  const char *form = FindUnexpandableForm(source);
+  if (form) {
+    Finding(kError, source, section, key,
+            "not expandable: compressed as %s, which the system's expander does not take (it "
+            "expands only SZDD of mode A, as COMPRESS.EXE without -Z and mscompress write): the "
+            "patcher's expansion fails and the file is never installed as it stands",
+            lstrcmpA(form, "SZ") == 0     ? "the older SZ form"
+            : lstrcmpA(form, "KWAJ") == 0 ? "KWAJ (COMPRESS.EXE -Z)"
+                                          : "SZDD of a mode other than A");
+    return "not expandable";
+  }
   if (attributes == INVALID_FILE_ATTRIBUTES && error == ERROR_INVALID_NAME) {
     Finding(kError, source, section, key,
             "no file can have this name: the package file is missing");

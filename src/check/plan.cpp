@@ -184,11 +184,13 @@ void AddOutcome(CheckRecord *record, const Walk &walk, const char *name, const c
   AddTextField(record, name, text);
   if (walk.verify)
     return;
-  if (lstrcmpA(value, "replace now") == 0)
+  if (lstrcmpA(value, "replace now") == 0) {
     ++walk.tally->now;
-  else if (lstrcmpA(value, "replace at the restart") == 0)
+    ++walk.tally->outcome.replaced;
+  } else if (lstrcmpA(value, "replace at the restart") == 0) {
     ++walk.tally->atRestart;
-  else
+    walk.tally->outcome.restartOperations += 2; // the deletion, then the move
+  } else
     ++walk.tally->notReplaced;
 }
 
@@ -233,6 +235,12 @@ void VerifyEntry(const Walk &walk, const Entry &entry, const char *source, const
     AddJsonField(record, "problem", word);
     FormatText(problem, sizeof problem, "package file: %s", word);
     state = problem;
+  } else if (!same && !CanReadInstalledFile(target)) {
+    // Its version cannot be known, and the patcher did not replace it for that reason.
+    state = "installed file: unreadable";
+    ReportFinding(kError, target, section, entry.key,
+                  "cannot be read (held open without sharing, or no rights): the patcher does not "
+                  "replace it");
   } else if (same && waiting) {
     state = "replaced";
     reason = "but an operation for it still waits for the restart";
@@ -271,6 +279,12 @@ const char *ExplainDecision(const CopyDecision &d, const Installed &is, int forc
                   "the copy would fail: the package file cannot be expanded beside the target");
     return "the installed file's folder takes no new file";
   }
+  if (d.unreadable == 2) {
+    ReportFinding(kError, target, entry.list->section, entry.key,
+                  "the installed file cannot be read (held open without sharing, or no rights): "
+                  "the copy would fail rather than take it for a file without a version");
+    return "the installed file cannot be read";
+  }
   if (d.action == kCopyFail && d.block == kNotAFile && d.expansion == kExpanded) {
     ReportFinding(kError, target, entry.list->section, entry.key,
                   "a folder has the installed file's name: the copy would fail");
@@ -298,13 +312,14 @@ void PredictEntry(const Walk &walk, const Entry &entry, const char *source, cons
   CopyDecision decision;
   DecideCopy(source, target, temp, walk.options->force, &decision);
   DiscardDecision(&decision);
-  if (decision.expansion != kNoRoom)
+  if (decision.expansion != kNoRoom && !decision.unreadable)
     AddGateFields(record, decision.reading);
+  walk.tally->outcome.failures += decision.failures;
   const char *problem = "";
   const char *section = entry.list->section;
   if (decision.blind)
     problem = ReportUnusablePackageFile(source, kNoRoom, section, entry.key);
-  else if (decision.expansion == kNoPackageFile || decision.expansion == kExpansionFailed)
+  else if (decision.expansion != kExpanded && decision.expansion != kNoRoom)
     problem = ReportUnusablePackageFile(source, decision.expansion, section, entry.key);
   if (problem[0])
     AddJsonField(record, "problem", problem);
@@ -327,11 +342,18 @@ int ComposeEntry(const Walk &walk, const Entry &entry, Path &source, Path &targe
   target[0] = 0;
   const char *operation = entry.list->printProcessor ? "CopyPrtProcFile" : "CopySysFile";
   int present = 1;
-  if (entry.list->onlyWhenPresent && !FindInSystemFolder(entry.targetName, &present)) {
+  // As the runs refuse names: the listed name before the probe, the shared source after it.
+  const char *refused = IsPlainFileName(entry.targetName) ? nullptr : entry.targetName;
+  if (refused && entry.list->onlyWhenPresent)
+    operation = "CopySysFileIfPresent";
+  else if (entry.list->onlyWhenPresent && !FindInSystemFolder(entry.targetName, &present)) {
     operation = "CopySysFileIfPresent";
     present = -1;
   }
-  int composed = present >= 0 && ComposeTargetPath(*entry.list, entry.targetName, target) &&
+  if (!refused && present == 1 && entry.sourceName[0] && !IsPlainFileName(entry.sourceName))
+    refused = entry.sourceName;
+  int composed = !refused && present >= 0 &&
+                 ComposeTargetPath(*entry.list, entry.targetName, target) &&
                  ComposeSourcePath(walk.folder, entry.sourceName, walk.options->tag, source);
   if (!composed) {
     source[0] = 0;
@@ -339,7 +361,7 @@ int ComposeEntry(const Walk &walk, const Entry &entry, Path &source, Path &targe
   }
   if (present == 1 && composed)
     return 1;
-  if (present == 0) {
+  if (present == 0 && !refused) {
     // Composed for the record only; the run looks no further than the probe.
     BeginEntryRecord(&record, entry, source, target);
     AddOutcome(&record, walk, outcome, walk.verify ? "absent" : "skip as absent",
@@ -349,12 +371,17 @@ int ComposeEntry(const Walk &walk, const Entry &entry, Path &source, Path &targe
   }
   char line[kLineCapacity];
   line[0] = 0;
-  AppendLine(line, sizeof line, kLinePathTooLong, entry.targetName, operation);
-  ReportFinding(kError, entry.targetName, entry.list->section, entry.key,
-                "a path does not fit in 259 characters: the patcher skips the entry");
+  AppendLine(line, sizeof line, refused ? kLineNotPlainName : kLinePathTooLong,
+             refused ? refused : entry.targetName, operation);
+  ReportFinding(kError, refused ? refused : entry.targetName, entry.list->section, entry.key,
+                refused
+                    ? "not a plain file name (it holds \\, /, :, * or ?, is . or .., or names a "
+                      "device): the patcher refuses the entry"
+                    : "a path does not fit in 259 characters: the patcher skips the entry");
   BeginEntryRecord(&record, entry, "", "");
+  ++walk.tally->outcome.failures;
   AddOutcome(&record, walk, outcome, walk.verify ? "skipped" : "skip",
-             "a path does not fit in 259 characters");
+             refused ? "not a plain file name" : "a path does not fit in 259 characters");
   AddLogLines(&record, line);
   EmitRecord(&record);
   return 0;
@@ -445,11 +472,16 @@ int Run(const char *folder, const RunOptions &options, int verify, PlanTally *ta
                   "Windows 95, 98 or Me: the patcher ends at once and replaces nothing");
     return CheckExitCode();
   }
-  if (!iniFits || Os.GetFileAttributesA(ini) == INVALID_FILE_ATTRIBUTES) {
+  int problem = FindPackageProblem(folder, options.tag);
+  tally->outcome.packageUnusable = problem != kPackageUsable;
+  if (!iniFits || problem == kNoConfigFile || problem == kNoProgramFolder) {
     ReportFinding(kError, iniFits ? ini : folder, "", "",
                   "no tolvanix.ini: the patcher reads nothing and replaces no file");
     return CheckExitCode();
   }
+  if (problem == kNoPackageFolder)
+    ReportFinding(kError, chosen, "", "",
+                  "no such package folder, while a list names a file: a quiet run exits 1619");
   PendingOperations pending;
   if (!LoadPendingOperations(&pending))
     ReportFinding(kWarning, "", "", "",

@@ -35,7 +35,21 @@ struct RunOutcome {
   int failures;          // lines logged for a listed file that could not be replaced
   int restartOperations; // operations registered for the next restart
   int replaced;          // files replaced at once
+  int packageUnusable;   // no tolvanix.ini, no program folder, or a listed file but no package
+  int spoolerDown;       // the spooler ran when the run started and did not run again
 };
+
+// What a quiet run tells the deployment tool that started it, in Windows Installer's codes.
+// The first that applies wins, in this order.
+static const int kExitAnotherRun = 1618;           // another run holds the lock: nothing done
+static const int kExitNoPackageForPlatform = 1633; // this Windows' platform has no package files
+static const int kExitPackageUnusable = 1619;
+static const int kExitFailed = 1603;
+static const int kExitRestartNeeded = 3010;
+static const int kExitDone = 0;
+// The quiet exit code of a patch run from what it did: 1619, 1603, 3010 when a restart
+// operation waits, else 0.
+int PatchExitCode(const RunOutcome &outcome);
 
 // program.cpp
 unsigned GetOsClass();

@@ -7,6 +7,14 @@ const OsTag kOsTag2K = {{'2', 'K', 0, 0}};
 
 HINSTANCE ProgramInstance;
 
+int PatchExitCode(const RunOutcome &outcome) {
+  if (outcome.packageUnusable)
+    return kExitPackageUnusable;
+  if (outcome.failures || outcome.spoolerDown)
+    return kExitFailed;
+  return outcome.restartOperations ? kExitRestartNeeded : kExitDone;
+}
+
 unsigned GetOsClass() {
   OSVERSIONINFOA info;
   // A failed query must not classify from stack garbage: with the fields zeroed, a failure

@@ -101,6 +101,7 @@ int BindPlatform() {
   all &= Bind(Os.OpenServiceA, advapi, "OpenServiceA", &Unavailable);
   all &= Bind(Os.StartServiceA, advapi, "StartServiceA", &Unavailable);
   all &= Bind(Os.ControlService, advapi, "ControlService", &Unavailable);
+  all &= Bind(Os.QueryServiceStatus, advapi, "QueryServiceStatus", &Unavailable);
   all &= Bind(Os.EnumServicesStatusA, advapi, "EnumServicesStatusA", &Unavailable);
   all &= Bind(Os.CloseServiceHandle, advapi, "CloseServiceHandle", &Unavailable);
 

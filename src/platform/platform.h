@@ -85,6 +85,7 @@ struct PlatformOps {
   decltype(&::OpenServiceA) OpenServiceA;
   decltype(&::StartServiceA) StartServiceA;
   decltype(&::ControlService) ControlService;
+  decltype(&::QueryServiceStatus) QueryServiceStatus;
   decltype(&::EnumServicesStatusA) EnumServicesStatusA;
   decltype(&::CloseServiceHandle) CloseServiceHandle;
   decltype(&::GetFileVersionInfoSizeA) GetFileVersionInfoSizeA;

@@ -95,3 +95,33 @@ int GetParentFolder(const char *path, char (&folder)[MAX_PATH]) {
   folder[cut + 1] = 0;
   return 1;
 }
+
+// The first n letters of text are word's, in any case (word in capitals).
+static int SameLetters(const char *text, const char *word, int n) {
+  for (int i = 0; i < n; ++i) {
+    char c = text[i] >= 'a' && text[i] <= 'z' ? static_cast<char>(text[i] - 'a' + 'A') : text[i];
+    if (c != word[i])
+      return 0;
+  }
+  return 1;
+}
+
+int IsPlainFileName(const char *name) {
+  if (!name[0] || lstrcmpA(name, ".") == 0 || lstrcmpA(name, "..") == 0)
+    return 0;
+  for (const char *p = name; *p; ++p)
+    if (*p == '\\' || *p == '/' || *p == ':' || *p == '*' || *p == '?')
+      return 0;
+  // The device is the part before the first dot, trailing blanks dropped ("NUL .txt" is NUL).
+  int n = 0;
+  while (name[n] && name[n] != '.')
+    ++n;
+  while (n > 0 && name[n - 1] == ' ')
+    --n;
+  static const char *const kDevices[] = {"CON", "PRN", "AUX", "NUL"};
+  for (const char *device : kDevices)
+    if (n == 3 && SameLetters(name, device, 3))
+      return 0;
+  return !(n == 4 && name[3] >= '1' && name[3] <= '9' &&
+           (SameLetters(name, "COM", 3) || SameLetters(name, "LPT", 3)));
+}

@@ -24,5 +24,11 @@ int AppendPath(char *buf, int cap, const char *name);
 // none.
 int GetParentFolder(const char *path, char (&folder)[MAX_PATH]);
 
+// Whether name is a plain file name that, joined to a folder, names a file in that folder and
+// nothing else: no separator, drive, stream or wildcard, not "." or "..", not empty, and no
+// device name (CON, PRN, AUX, NUL, COM1 to COM9, LPT1 to LPT9, in any case, with or without an
+// extension), which Windows opens as the device in every folder.
+int IsPlainFileName(const char *name);
+
 // Fills n bytes at p with value; the product links no C runtime, so no memset to lean on here.
 void FillBytes(void *p, unsigned n, unsigned char value);

@@ -61,6 +61,14 @@ void DecideCopy(const char *source, const char *target, const char *folder, int 
   if (folder && folder[0])
     d.expansion = ExpandPackageFile(source, folder, d.expanded, &d.identity);
   d.block = FindCopyBlock(target);
+  // What cannot be read is never taken for absent or unversioned: the gate would then let an
+  // older file through, or keep one for a reason that is not so.
+  if (d.expansion == kPackageUnreadable) {
+    AddLine(decision, 1, kLineUnreadable, source);
+    d.unreadable = 1;
+    d.action = kCopyFail;
+    return;
+  }
   // Beside a missing folder the patcher's expansion finds no room, wherever the check's went.
   if (d.expansion != kNoPackageFile && d.block == kNoFolder) {
     DiscardDecision(decision);
@@ -74,6 +82,15 @@ void DecideCopy(const char *source, const char *target, const char *folder, int 
   // With nowhere to expand to there is nothing the gate could let through: the copy has failed.
   if (d.expansion == kNoRoom) {
     AddLine(decision, 1, kLineCopyFailed, target);
+    d.action = kCopyFail;
+    return;
+  }
+  // A loaded library's file can be read; one held without sharing cannot, and its version
+  // would read as none. "/FOW" asks for no reading at all.
+  if (!forced && d.block == kNothingInTheWay && !CanReadInstalledFile(target)) {
+    DiscardDecision(decision);
+    AddLine(decision, 1, kLineUnreadable, target);
+    d.unreadable = 2;
     d.action = kCopyFail;
     return;
   }

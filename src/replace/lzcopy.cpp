@@ -19,19 +19,54 @@
 
 namespace {
 
+// The first bytes of a file, as many as there are up to size. Returns 0 when it cannot be read.
+int ReadHead(const char *path, unsigned char *head, DWORD size, DWORD *got) {
+  *got = 0;
+  HANDLE file = Os.CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE)
+    return 0;
+  if (!Os.ReadFile(file, head, size, got, nullptr))
+    *got = 0;
+  Os.CloseHandle(file);
+  return 1;
+}
+
+int StartsWith(const unsigned char *head, DWORD got, const char *magic, DWORD length) {
+  if (got < length)
+    return 0;
+  for (DWORD i = 0; i < length; ++i)
+    if (head[i] != static_cast<unsigned char>(magic[i]))
+      return 0;
+  return 1;
+}
+
 // Opens the package file for reading through LZInit, which hands back the plain handle for a
 // plain file and an expanding one for a compressed file. LZClose closes either, together
-// with the file underneath. Returns a negative LZ error when the file cannot be had.
-INT OpenPackageFile(const char *source) {
+// with the file underneath. A name that leads nowhere is no package file; anything else that
+// cannot be had for reading (a folder, a file held without sharing, no rights) is one that
+// cannot be read, which must never pass for an absent one.
+Expansion OpenPackageFile(const char *source, INT *lz) {
+  DWORD attributes = Os.GetFileAttributesA(source);
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    DWORD error = GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ||
+        error == ERROR_INVALID_NAME || error == ERROR_BAD_NETPATH)
+      return kNoPackageFile;
+  } else if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+    return kPackageUnreadable;
+  }
   HANDLE file = Os.CreateFileA(source, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE)
-    return LZERROR_BADINHANDLE;
-  INT lz = Os.LZInit(static_cast<HFILE>(HandleToLong(file)));
+    return GetLastError() == ERROR_FILE_NOT_FOUND ? kNoPackageFile : kPackageUnreadable;
+  *lz = Os.LZInit(static_cast<HFILE>(HandleToLong(file)));
   // A failed LZInit (unknown compression, no free LZ state) leaves the handle with us.
-  if (lz < 0)
+  if (*lz < 0) {
     Os.CloseHandle(file);
-  return lz;
+    return kExpansionFailed;
+  }
+  return kExpanded;
 }
 
 } // namespace
@@ -39,9 +74,15 @@ INT OpenPackageFile(const char *source) {
 Expansion ExpandPackageFile(const char *source, const char *folder, char (&expanded)[MAX_PATH],
                             FileIdentity *identity) {
   expanded[0] = 0;
-  INT package = OpenPackageFile(source);
-  if (package < 0)
-    return kNoPackageFile;
+  INT package = -1;
+  Expansion opened = OpenPackageFile(source, &package);
+  if (opened != kExpanded)
+    return opened;
+  // The expander hands these back as plain data: installed, they would be broken files.
+  if (FindUnexpandableForm(source)) {
+    Os.LZClose(package);
+    return kExpansionFailed;
+  }
   DWORD declared = 0;
   int haveDeclared = ReadDeclaredSize(source, &declared);
   HANDLE out = CreateFreshFile(folder, "kv", expanded);
@@ -66,22 +107,38 @@ Expansion ExpandPackageFile(const char *source, const char *folder, char (&expan
   return kExpanded;
 }
 
-int ReadDeclaredSize(const char *source, DWORD *size) {
-  static const unsigned char kMagic[] = {'S', 'Z', 'D', 'D', 0x88, 0xF0, 0x27, 0x33};
-  unsigned char head[14];
+const char *FindUnexpandableForm(const char *source) {
+  unsigned char head[9];
   DWORD got = 0;
-  HANDLE file = Os.CreateFileA(source, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                               FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (!ReadHead(source, head, sizeof head, &got))
+    return nullptr;
+  if (StartsWith(head, got, "KWAJ\x88\xF0\x27\xD1", 8))
+    return "KWAJ";
+  if (StartsWith(head, got, "SZ \x88\xF0\x27\x33\x65", 8))
+    return "SZ";
+  if (StartsWith(head, got, "SZDD\x88\xF0\x27\x33", 8) && got > 8 && head[8] != 'A')
+    return "SZDD";
+  return nullptr;
+}
+
+int CanReadInstalledFile(const char *target) {
+  if (Os.GetFileAttributesA(target) == INVALID_FILE_ATTRIBUTES)
+    return 1;
+  HANDLE file =
+      Os.CreateFileA(target, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                     nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE)
     return 0;
-  if (!Os.ReadFile(file, head, sizeof head, &got, nullptr))
-    got = 0;
   Os.CloseHandle(file);
-  if (got < sizeof head)
+  return 1;
+}
+
+int ReadDeclaredSize(const char *source, DWORD *size) {
+  unsigned char head[14];
+  DWORD got = 0;
+  if (!ReadHead(source, head, sizeof head, &got) || got < sizeof head ||
+      !StartsWith(head, got, "SZDD\x88\xF0\x27\x33", 8))
     return 0;
-  for (unsigned i = 0; i < sizeof kMagic; ++i)
-    if (head[i] != kMagic[i])
-      return 0;
   *size = head[10] | (head[11] << 8) | (head[12] << 16) | (static_cast<DWORD>(head[13]) << 24);
   return 1;
 }

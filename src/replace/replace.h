@@ -14,14 +14,18 @@ inline constexpr char kLineVersionGreater[] =
     "version of %s is greater than %s \r\n";                               // target, source
 inline constexpr char kLineNotNewer[] = "%s is older than %s \r\n";        // source, target
 inline constexpr char kLinePathTooLong[] = "wsprintf %s at %s FALSE \r\n"; // name, operation
+inline constexpr char kLineUnreadable[] = "CreateFile %s at CopySplFile FALSE \r\n"; // the file
+inline constexpr char kLineNotPlainName[] = "IsPlainFileName %s at %s FALSE \r\n";   // name, op.
 
 // lzcopy.cpp
-enum Expansion { kExpanded, kNoPackageFile, kNoRoom, kExpansionFailed };
+enum Expansion { kExpanded, kNoPackageFile, kNoRoom, kExpansionFailed, kPackageUnreadable };
 // Expands the package file, plain or compressed, into a fresh "kv" file of folder (which ends
-// in a backslash) and names it in expanded. kNoPackageFile when the package file cannot be
-// opened, kNoRoom when folder takes no new file (missing, or no rights), kExpansionFailed when
-// the package file does not expand whole; expanded is then empty and nothing is left behind. Logs
-// nothing. identity, when given, receives the new file's.
+// in a backslash) and names it in expanded. kNoPackageFile when there is no package file,
+// kPackageUnreadable when something is there that cannot be opened as a file for reading (held
+// without sharing, no rights, a folder), kNoRoom when folder takes no new file (missing, or no
+// rights), kExpansionFailed when the package file does not expand whole or is compressed in a
+// form the system's expander does not take; expanded is then empty and nothing is left behind.
+// Logs nothing. identity, when given, receives the new file's.
 Expansion ExpandPackageFile(const char *source, const char *folder, char (&expanded)[MAX_PATH],
                             FileIdentity *identity = nullptr);
 // What stands in the way of a copy onto target, whatever its package file: kNoFolder when the
@@ -32,6 +36,13 @@ CopyBlock FindCopyBlock(const char *target);
 // Reads the expanded size that a compressed (SZDD) file's header declares. Returns 1 with
 // *size set, or 0 when the file is not compressed or cannot be read.
 int ReadDeclaredSize(const char *source, DWORD *size);
+// The compression a package file's first bytes announce that the system's expander cannot
+// expand (it would hand such a file back as plain data, container and all): "KWAJ", "SZ" (the
+// older form) or "SZDD" with a mode other than 'A'; null for anything else.
+const char *FindUnexpandableForm(const char *source);
+// Whether a present installed file can be opened for reading as a loaded library's file can
+// (sharing reads and writes). Returns 1 also when it is absent; on 0 the gate could not read it.
+int CanReadInstalledFile(const char *target);
 // Whether the installed file can be replaced now (1) or only at the restart (0): it can be had
 // for exclusive writing, or it does not exist yet. On 0, GetLastError tells why.
 int CanReplaceNow(const char *target);
@@ -79,6 +90,7 @@ struct CopyDecision {
   FileIdentity identity;
   char lines[kCopyLinesCapacity]; // what the error log gets, in order
   int failures;                   // how many of those lines are failures (refusals are not)
+  int unreadable; // 1 the package file, 2 the installed file is there but cannot be read
 };
 // Expands the package file source into folder (null: beside target, where the patcher
 // installs from) and decides the copy onto target: forced is "/FOW". A folder elsewhere that
@@ -99,6 +111,11 @@ int CopySplFile(const char *source, const char *target, const RunOptions &option
 // The print processors' own files: the spooler is to be stopped around this walk.
 int PatchPrintProcessor(const RunOptions &options, RunOutcome *outcome);
 int PatchSystemFiles(const RunOptions &options, RunOutcome *outcome);
+// Why a patch run cannot use the package in program (null: the program's own folder) with the
+// package folder of tag: no program folder, no tolvanix.ini, or no package folder while a list
+// names a file. kPackageUsable when it can.
+enum PackageProblem { kPackageUsable, kNoProgramFolder, kNoConfigFile, kNoPackageFolder };
+int FindPackageProblem(const char *program, OsTag tag);
 // Whether the print processors are patched on this Windows class at all.
 int PatchesPrintProcessor(unsigned osClass);
 int CopyPrtProcFile(const char *name, const RunOptions &options, RunOutcome *outcome);

@@ -12,9 +12,10 @@
 
 namespace {
 
-void LogSkipped(const char *name, const char *operation, RunOutcome *outcome) {
+void LogSkipped(const char *name, const char *operation, RunOutcome *outcome,
+                const char *format = kLinePathTooLong) {
   char line[kTextCapacity + MAX_PATH];
-  if (FormatText(line, sizeof line, kLinePathTooLong, name, operation) >= 0)
+  if (FormatText(line, sizeof line, format, name, operation) >= 0)
     AppendErrorLog(line);
   ++outcome->failures;
 }
@@ -82,6 +83,35 @@ int FindInSystemFolder(const char *name, int *present) {
   return 1;
 }
 
+int FindPackageProblem(const char *program, OsTag tag) {
+  Path own;
+  if (!program) {
+    program = own;
+    if (!GetProgramDirectory(own))
+      return kNoProgramFolder;
+  }
+  if (!program[0])
+    return kNoProgramFolder;
+  Path ini;
+  if (!CopyText(ini, MAX_PATH, program) || !AppendPath(ini, MAX_PATH, "tolvanix.ini"))
+    return kNoConfigFile;
+  DWORD attributes = Os.GetFileAttributesA(ini);
+  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY))
+    return kNoConfigFile;
+  Path folder;
+  if (FormatText(folder, MAX_PATH, "%s\\modules\\%s", program, tag.text) >= 0) {
+    attributes = Os.GetFileAttributesA(folder);
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
+      return kPackageUsable;
+  }
+  for (const PatchList &list : kPatchLists) {
+    Path name;
+    if (ListedNameAt(ini, list.section, 0, name))
+      return kNoPackageFolder;
+  }
+  return kPackageUsable;
+}
+
 int PatchesPrintProcessor(unsigned osClass) {
   return osClass == kOsClassNT4 || osClass == kOsClass2000 || osClass == kOsClassXP;
 }
@@ -98,6 +128,10 @@ int PatchSystemFiles(const RunOptions &options, RunOutcome *outcome) {
 }
 
 int CopyPrtProcFile(const char *name, const RunOptions &options, RunOutcome *outcome) {
+  if (!IsPlainFileName(name)) {
+    LogSkipped(name, "CopyPrtProcFile", outcome, kLineNotPlainName);
+    return 0;
+  }
   Path target;
   Path source;
   if (!ComposeTargetPath(kPatchLists[kPrintProcList], name, target) ||
@@ -110,6 +144,11 @@ int CopyPrtProcFile(const char *name, const RunOptions &options, RunOutcome *out
 
 int CopySysFileIfPresent(const char *source, const char *target, const RunOptions &options,
                          RunOutcome *outcome) {
+  // Refused before the probe: a wildcard there would find another file present.
+  if (!IsPlainFileName(target)) {
+    LogSkipped(target, "CopySysFileIfPresent", outcome, kLineNotPlainName);
+    return 0;
+  }
   int present = 0;
   if (!FindInSystemFolder(target, &present)) {
     LogSkipped(target, "CopySysFileIfPresent", outcome);
@@ -122,6 +161,14 @@ int CopySysFileIfPresent(const char *source, const char *target, const RunOption
 
 int CopySysFile(const char *source, const char *target, const RunOptions &options,
                 RunOutcome *outcome) {
+  // An empty SRC names the package folder itself, which the copy finds it cannot read.
+  const char *refused = !IsPlainFileName(target)                ? target
+                        : source[0] && !IsPlainFileName(source) ? source
+                                                                : nullptr;
+  if (refused) {
+    LogSkipped(refused, "CopySysFile", outcome, kLineNotPlainName);
+    return 0;
+  }
   Path targetPath;
   Path sourcePath;
   if (!ComposeTargetPath(kPatchLists[kSystemList], target, targetPath) ||

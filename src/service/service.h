@@ -4,6 +4,11 @@
 // spooler.cpp
 int StopSpoolService(const char *serviceName);
 int StartSpoolService(const char *serviceName);
+// Whether the service runs now: 1, or 0 when it does not or cannot be asked. Logs nothing.
+int IsServiceRunning(const char *serviceName);
+// Waits up to ms milliseconds for the service to run. Returns 1 once it runs, else 0 with the
+// line "WaitSpoolService <name> FALSE" logged.
+int WaitForServiceRunning(const char *serviceName, DWORD ms);
 
 // companion.cpp
 static const int kStartRequest = 0;

@@ -63,3 +63,33 @@ int StartSpoolService(const char *serviceName) {
   Os.CloseServiceHandle(manager);
   return result;
 }
+
+int IsServiceRunning(const char *serviceName) {
+  SC_HANDLE manager = Os.OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
+  if (!manager)
+    return 0;
+  SC_HANDLE service = Os.OpenServiceA(manager, serviceName, SERVICE_QUERY_STATUS);
+  SERVICE_STATUS status;
+  FillBytes(&status, sizeof status, 0);
+  int running = service && Os.QueryServiceStatus(service, &status) &&
+                status.dwCurrentState == SERVICE_RUNNING;
+  if (service)
+    Os.CloseServiceHandle(service);
+  Os.CloseServiceHandle(manager);
+  return running;
+}
+
+int WaitForServiceRunning(const char *serviceName, DWORD ms) {
+  const DWORD kStep = 500;
+  for (DWORD waited = 0;; waited += kStep) {
+    if (IsServiceRunning(serviceName))
+      return 1;
+    if (waited >= ms)
+      break;
+    Os.Sleep(kStep);
+  }
+  char line[kMessageCapacity];
+  if (FormatText(line, kMessageCapacity, "WaitSpoolService %s FALSE \r\n", serviceName) >= 0)
+    AppendErrorLog(line);
+  return 0;
+}

@@ -41,7 +41,8 @@ VICTIM = "C:\\tolvbed\\victim.txt"  # what a planted link leads to
 class Case:
     """A listed file: name, installed and package payloads ((testfile, time) or None), outcome:
     copied (holds the package file, expanded), version or time (refused with that line), lzfail
-    (expansion failed), nosource (/FOW, no package file), kept (no line, as it was). x64: the
+    (expansion failed), nosource (/FOW, no package file), unread, unreadsrc (the installed, the
+    package file cannot be read), notplain (name refused), kept (no line, as it was). x64: the
     64-bit program's print-processor folder."""
 
     def __init__(self, name, installed, package, outcome, section="PRINTPROC", source=None,
@@ -60,8 +61,12 @@ class Case:
 
     def line(self, tag, package):
         t, s = self.target(), self.source(tag, package)
+        refuser = "CopyPrtProcFile" if self.section == "PRINTPROC" else "CopySysFileIfPresent"
         return {"version": "version of %s is greater than %s \r\n" % (t, s),
                 "time": "%s is older than %s \r\n" % (s, t),
+                "unread": "CreateFile %s at CopySplFile FALSE \r\n" % t,
+                "unreadsrc": "CreateFile %s at CopySplFile FALSE \r\n" % s,
+                "notplain": "IsPlainFileName %s at %s FALSE \r\n" % (self.name, refuser),
                 "lzfail": "LZCopy %s at CopyLZFile FALSE \r\n" % t}.get(self.outcome, "") + (
             "CopyLZFile %s at CopySplFile FALSE \r\n" % t if self.outcome in ("lzfail", "nosource")
             else "")
@@ -81,13 +86,14 @@ def row(name, **fields):
     "tolvanix.exe" by default); windows (win98, nt40, win2k, winxp, win7, win10); args;
     ini (text, {section: [name or (key, name)]}, None: no file); cases (Case rows), their tag
     and src; the package folder; files ({path: text, bytes, File, Link, (content, time), None to
-    remove; "...\\": a folder}); pre (commands, or the helper's "hold PATH" and "window
-    CLASS|TITLE"); setenv (the program's environment); env (Wine's); watch (called every 10 ms
-    during the run); answer ("ok", "cancel"); timeout. To be seen: exit; mode (P, L, U, V, D:
-    its box; None: no box); log (L mode: "{pp}", "{sys}" the cases' lines; None "{pp}{sys}";
-    False: no log file; ...: not looked at); calls (the stand-in's "<file> <event> <watched>");
-    check (the rest). Mode R: the refusal's OK box. only32: what the row shows is the 32-bit
-    program's alone (NT 4.0, the "/OS=" choice): never run as 64-bit Windows runs it.
+    remove; "...\\": a folder}); pre (commands, or the helper's "hold PATH": reads shared, as a
+    loaded library; "lock PATH": no sharing; "window CLASS|TITLE"); setenv (the program's
+    environment); env (Wine's); watch (called every 10 ms in the run); answer ("ok", "cancel");
+    timeout. To be seen: exit; mode (P, L, U, V, D: its box; None: no box); log (L mode: "{pp}",
+    "{sys}" the cases' lines; None "{pp}{sys}"; False: no log file; ...: not looked at); calls
+    (the stand-in's "<file> <event> <watched>"); check (the rest). Mode R: the refusal's OK box.
+    only32: what the row shows is the 32-bit program's alone (NT 4.0, the "/OS=" choice): never
+    run as 64-bit Windows runs it.
 
     Where 32-bit programs cannot run, a row of a 32-bit prefix runs as 64-bit Windows runs it
     (Run's as64), and a row that needs the 32-bit program itself is skipped."""

@@ -42,7 +42,7 @@ row("check_clean_sample_package_has_no_findings_and_changes_nothing", args="/V",
     ini={"PRINTPROC": ["print.dll"], "SrcFiles": ["system.dll"]}, files=PACKAGE, check=clean)
 
 # Every state of an installed file: plan's decision is what the patcher then does; verify says
-# 1 while a file waits for the restart, 0 after it.
+# 1 while a file waits for the restart, 0 after it. held.dll is in use as a loaded library is.
 NOW = time.time()
 DECISIONS = {"older.dll": "replace now", "newer.dll": "refuse", "sametime_old.dll": "replace now",
              "sametime_new.dll": "refuse", "absent.dll": "skip as absent",
@@ -63,8 +63,8 @@ def plan_then_patch(r):
     r.expect("plan", DECISIONS, {x["target"].rsplit("\\", 1)[1]: x["decision"] for x in recs
                                  if x["type"] == "file"})
     summary = recs[-1]
-    r.expect("plan's counts", [2, 2, 3], [summary.get(k) for k in (
-        "replace now", "replace at the restart", "not replaced")])
+    r.expect("plan's counts and quiet exit code", [2, 2, 3, 3010], [summary.get(k) for k in (
+        "replace now", "replace at the restart", "not replaced", "quiet exit")])
     waiting = {p[0].rsplit("\\", 1)[1].lower() for p in r.pending}
     for name, decision in DECISIONS.items():
         target, package = SYS + "\\" + name, "C:\\pkg\\modules\\2K\\" + name
@@ -84,6 +84,26 @@ row("check_plan_predicts_the_patch_and_verify_follows_the_restart", mode="P", ti
     pre=["attrib.exe +r %s\\readonly.dll" % SYS, "hold %s\\held.dll" % SYS,
          "cmd.exe /c %s plan --json > C:\\tolvbed\\plan.json" % CHECK])
 
+
+# An installed file held without sharing cannot be read: plan says the copy fails, with the
+# patcher's line, and the quiet exit code it predicts is the one the quiet run then gives;
+# verify, in the same session, calls the file unreadable.
+def fails_closed(r):
+    plan = [json.loads(line) for line in r.file("C:\\tolvbed\\plan.json").decode().splitlines()]
+    code, recs, out = records(r, "verify")
+    r.expect("plan's decision, line and quiet exit code; verify's; output:\n" + out, ("refuse",
+        "CreateFile %s\\locked.dll at CopySplFile FALSE \r\n" % SYS, r.exit_code, 2,
+        "installed file: unreadable"), (plan[-2]["decision"],
+        plan[-2].get("log"), plan[-1]["quiet exit"], code, recs[-2].get("state")))
+
+
+row("check_plan_predicts_the_failed_read_and_the_quiet_exit_code", args="/QUIET", exit=1603,
+    ini={"SrcFiles": ["locked.dll"]}, check=fails_closed,
+    files={CHECK: File("../tolvanix-check.exe"), SYS + "\\locked.dll": File("v1_0_0_10.dll"),
+           "C:\\pkg\\modules\\2K\\locked.dll": File("v1_0_0_9.dll")},
+    pre=["lock %s\\locked.dll" % SYS,
+         "cmd.exe /c %s plan --json > C:\\tolvbed\\plan.json & exit 0" % CHECK])
+
 # Package files that cannot work, under PRINTPROC and installed nowhere: what lies in the
 # package folders, the problem, words of the error. The decision stays the patcher's, "refuse".
 BROKEN = [("gone.dll", {}, "missing", "missing from modules\\2K"),
@@ -94,6 +114,10 @@ BROKEN = [("gone.dll", {}, "missing", "missing from modules\\2K"),
           ("odd.dll", {"odd.dll": b"SZDD\x88\xf0\x27\x33Bl\xd1\x12\0\0" + b"\0" * 64},
            "not expandable", "not expandable"),
           ("dir.dll", {"dir.dll\\inner.txt": b"x"}, "a folder", "is a folder"),
+          ("kwaj.dll", {"kwaj.dll": File("kwaj.dll_")}, "not expandable", "as KWAJ"),
+          # Held without sharing in modules\2K (by the row's set-up): there, yet unreadable.
+          ("held.dll", {"held.dll": File("v1_0_0_10.dll")}, "unreadable",
+           "cannot be opened for reading"),
           # Saved as UTF-8, read in the ANSI code page: not the name on disk.
           ("caf\xc3\xa9.dll", {"caf\xe9.dll": File("v1_0_0_10.dll")}, "missing",
            "looks like UTF-8")]
@@ -114,6 +138,7 @@ def says_why(r):
 
 
 row("check_says_why_a_package_file_cannot_work", args="/V", mode="V", check=says_why,
+    pre=["lock C:\\pkg\\modules\\2K\\held.dll"],
     ini={"PRINTPROC": [b[0] for b in BROKEN]}, files=dict({CHECK: File("../tolvanix-check.exe")}, **{
         "C:\\pkg\\modules\\%s\\%s" % (tag, n): c for _, placed, _, _ in BROKEN
         for n, c in placed.items() for tag in ("NT", "2K")}))

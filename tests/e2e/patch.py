@@ -43,6 +43,10 @@ FORCED = [Case(*c) for c in [
     # Cut short, its header promising more than its data: Wine's LZCopy stops at the end of the
     # data without an error, yet the installed file must stay whole.
     ("cut_short.dll", ("v1_0_0_9.dll", 0), ("cut.dll_", 100), "lzfail"),
+    # Compressed in forms the expander hands back as they stand: never installed so.
+    ("kwaj.dll", ("v1_0_0_9.dll", 0), ("kwaj.dll_", 100), "lzfail"),
+    ("sz_older_form.dll", ("v1_0_0_9.dll", 0), ("sz.dll_", 100), "lzfail"),
+    ("szdd_mode_b.dll", ("v1_0_0_9.dll", 0), ("szdd_b.dll_", 100), "lzfail"),
 ]]
 row("patch_gate_replaces_only_newer_package_files", args="/L", mode="L", cases=GATE,
     files=COMPANION)
@@ -98,6 +102,19 @@ row("patch_locked_and_read_only_targets_wait_for_the_restart", args="/L", mode="
     cases=WAITING, files=COMPANION, check=wait_for_the_restart,
     pre=["hold " + WAITING[0].target(), "attrib.exe +r " + WAITING[1].target()])
 
+# An installed (newer) or a package file held without sharing fails, never read as version 0;
+# names that reach past the folder (..\\escaped.dll would land in spool\prtprocs), a stream, a
+# device or a wildcard are refused before anything is read. Nothing waits for the restart.
+UNREADABLE = [Case("locked_installed.dll", NEW, OLD, "unread")] + [
+    Case(n, None, p, "notplain") for n, p in (("..\\escaped.dll", NEW), ("kv.dll:s", None),
+                                              ("LPT1.dll", None), ("*.dll", None))] + [
+    Case("locked_package.dll", OLD, NEW, "unreadsrc", "SrcFiles"),
+    Case("NUL", None, None, "notplain", "SrcFiles")]
+row("patch_what_cannot_be_read_fails_closed_and_odd_names_are_refused", args="/L", mode="L",
+    cases=UNREADABLE, files=COMPANION,
+    check=lambda r: r.expect("restart operations", [], r.pending),
+    pre=["lock " + UNREADABLE[0].target(), "lock " + UNREADABLE[5].source("2K", "C:\\pkg")])
+
 # A package 200 characters deep: LZ paths past OFSTRUCT's 128, whole paths in the log, and a
 # path that does not fit skipped with its line.
 DEEP = "C:" + "".join("\\level%d" % i + "x" * 33 for i in range(4))
@@ -111,7 +128,7 @@ row("patch_from_a_package_path_of_200_characters", args="/L", mode="L", package=
     files={DEEP + "\\kvprc7a.dll": File("standin.dll")})
 
 # The package folder by system and by /OS=NT; an empty SRC names the package folder itself,
-# which has no version, so the versioned helper is kept; below XP the companion's refusals
+# which cannot be read as a file: the copy fails and the helper is kept; below XP the companion's refusals
 # stand around the system-directory runs. The other folder's copies would show if taken.
 PAYLOAD = {"NT": "v1_0_0_10.dll", "2K": "japanese.dll"}
 for name, windows, args, tag in [("patch_nt40_takes_modules_nt", "nt40", "/L", "NT"),
@@ -121,7 +138,7 @@ for name, windows, args, tag in [("patch_nt40_takes_modules_nt", "nt40", "/L", "
                                  ("patch_os_lower_case_is_no_option", "win7", "/L /os=nt", "2K")]:
     other = "2K" if tag == "NT" else "NT"
     cases = [Case("folder_pp.dll", OLD, (PAYLOAD[tag], 0), "copied"),
-             Case("folder_kv.exe", ("helper.exe", 0), None, "version", "KVSPLPROC", ""),
+             Case("folder_kv.exe", ("helper.exe", 0), None, "unreadsrc", "KVSPLPROC", ""),
              Case("folder_sys.dll", OLD, (PAYLOAD[tag], 0), "copied", "SrcFiles")]
     not_xp = "not XP  KvSplServiceControl FALSE \r\n" if windows != "win7" else ""
     row(name, windows=windows, args=args, mode="L", cases=cases, tag=tag, src="", only32=True,

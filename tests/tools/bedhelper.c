@@ -7,8 +7,9 @@
  * the program, records and answers each message box, records the pending renames and the exit
  * code in C:\tolvbed\result.txt (key=value, with \\, \n, \r and \xHH escaped), and sleeps until
  * wineserver -k ends the session, so that the bed looks at a live session. Two set-up steps
- * it does itself, for as long as the session lives: "hold PATH" holds PATH open without sharing,
- * as a running program its module, and "window CLASS|TITLE" makes such a top-level window. */
+ * it does itself, for as long as the session lives: "hold PATH" holds PATH open sharing reads,
+ * as a running program its loaded module ("lock PATH": no sharing), and "window CLASS|TITLE"
+ * makes such a top-level window. */
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -171,9 +172,9 @@ static DWORD run(const char *line, const char *dir, DWORD ms, int boxes) {
 static DWORD set_up(char *step) {
   WNDCLASSA wc = {0, DefWindowProcA, 0, 0, NULL, NULL, NULL, NULL, NULL, NULL};
   char *title = strchr(step, '|');
-  if (!strncmp(step, "hold ", 5))
-    return CreateFileA(step + 5, GENERIC_READ, 0, NULL, OPEN_EXISTING, 0, NULL) ==
-           INVALID_HANDLE_VALUE;
+  if (!strncmp(step, "hold ", 5) || !strncmp(step, "lock ", 5))
+    return CreateFileA(step + 5, GENERIC_READ, step[0] == 'h' ? FILE_SHARE_READ : 0, NULL,
+                       OPEN_EXISTING, 0, NULL) == INVALID_HANDLE_VALUE;
   if (!strncmp(step, "window ", 7) && title) {
     *title++ = 0, wc.lpszClassName = step + 7;
     RegisterClassA(&wc);

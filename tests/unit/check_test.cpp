@@ -16,14 +16,16 @@ TEST(Check, EachTrapInACleanPackageGivesExactlyOneFindingOfItsLevel) {
   // words, and the companion library.
   // clang-format off
   const struct { const char *line, *level, *words, *companion = "standin.dll"; } traps[] = {
-      {"[KVSPLPROC]\r\nSRC=\r\n0=kv.exe", "error", "replaced from the package folder itself"},
+      {"[KVSPLPROC]\r\nSRC=\r\n0=kv.exe", "error", "names the package folder itself"},
       {nullptr, "error", "missing: the patcher reads"}, {name240.c_str(), "error", "does not fit"},
       {"1=payload.txt", "warning", "not a Windows program"}, {"1=cut.dll_", "error", "cut short"},
       {"1=german.dll", "warning", "string table 040704b0"}, {"2=x.dll", "warning", "after the gap"},
       {"50=x.dll", "warning", "past the last key"}, {"1=commas.dll", "warning", "reads as 0.0.0.3"},
       {"01=x.dll", "warning", "leading zero"}, {"1=v8000_0_0_0.dll", "warning", "8000 or more"},
-      {"1=absent.dll", "error", "missing from modules\\\\NT"}, {"1=*.dll", "error", "wildcard"},
-      {"1=binary_differs.dll", "warning", "disagrees"}, {"1=..\\x.dll", "error", "not a bare file"},
+      {"1=absent.dll", "error", "missing from modules\\\\NT"}, {"1=*.dll", "error", "not a plain"},
+      {"1=binary_differs.dll", "warning", "disagrees"}, {"1=..\\x.dll", "error", "not a plain"},
+      {"1=LPT1.dll", "error", "not a plain"}, {"1=kwaj.dll_", "error", "as KWAJ"},
+      {"1=sz.dll_", "error", "as the older SZ form"},
       {"", "error", "lacks UninstService", "inst_only.dll"},
       {"1=v1_0_0_10.dll ;new", "warning", "exactly this name"},
       {"[tolvanix]\r\nManufacturer=Kestova\t; box", "warning", "Kestova\\u0009; box PrintProc"},
@@ -36,7 +38,7 @@ TEST(Check, EachTrapInACleanPackageGivesExactlyOneFindingOfItsLevel) {
     // before the blank), a good one for 2000 and later and for 64-bit Windows.
     for (std::string file :
          {"v1_0_0_10.dll", "german.dll", "v8000_0_0_0.dll", "commas.dll", "binary_differs.dll",
-          "payload.txt", "cut.dll_", "absent.dll", "v1_0_0_10.dll ;new"}) {
+          "payload.txt", "cut.dll_", "absent.dll", "v1_0_0_10.dll ;new", "kwaj.dll_", "sz.dll_"}) {
       CopyFileA((g_testfiles + file.substr(0, file.find(' '))).c_str(),
                 (dir + "modules\\NT\\" + file).c_str(), FALSE);
       for (const char *good : {"modules\\2K\\", "modules\\X64\\"})

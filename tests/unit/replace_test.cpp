@@ -32,47 +32,70 @@ static BOOL WINAPI FakeMove(LPCSTR from, LPCSTR to, DWORD flags) {
   return g_failure != '0' + std::count(g_registered.begin(), g_registered.end(), ' ');
 }
 
-TEST(Copy, AFailedCopyKeepsTheInstalledFileAndARefusedMoveIsAFailureOnlyWhenNothingWaits) {
-  // The package, the failure, whether the target is held open, and what is seen: the lines
-  // logged (L LZCopy, M MoveFileEx, C CopyLZFile), the result and the outcome's failures,
-  // restart operations and files replaced, the restart registrations, an expansion left beside
-  // the target, and the target.
+// The installed payload and how it is held (r: reading shared, as a loaded library; x: no
+// sharing), the package (a testfile, "" a folder) and how it is held, /FOW, the failure made;
+// seen: the lines (L LZCopy, M MoveFileEx, C CopyLZFile, U the installed and S the package file
+// cannot be read, V the version line), the result and the outcome's failures, restart
+// operations and files replaced, the restart registrations, an expansion left beside the
+// target, and the version the target holds.
+TEST(Copy, AFailedCopyOrWhatCannotBeReadOrExpandedKeepsTheInstalledFileAndRegistersNothing) {
   // clang-format off
-  const struct { const char *source; char failure; int held; const char *lines, *seen; } rows[] = {
-      {"payload.txt_", 'H', 0, "LC", "0200||0|old"}, {"payload.txt_", 'H', 1, "LC", "0200||0|old"},
-      {"payload.txt_", 'R', 0, "", "1020|ta>- kv>ta |1|old"},
-      {"payload.txt", '1', 1, "MC", "0200|ta>- |0|old"},
-      {"payload.txt", '2', 1, "MC", "0210|ta>- kv>ta |1|old"}};
+  const struct { const char *installed; char holdTarget; const char *package; char holdSource;
+                 int forced; char failure; const char *lines, *seen; } rows[] = {
+      {"v1_0_0_9.dll", 0, "payload.txt_", 0, 1, 'H', "LC", "0200||0|9"},
+      {"v1_0_0_9.dll", 'x', "payload.txt_", 0, 1, 'H', "LC", "0200||0|9"},
+      {"v1_0_0_9.dll", 0, "payload.txt_", 0, 1, 'R', "", "1020|ta>- kv>ta |1|9"},
+      {"v1_0_0_9.dll", 'x', "payload.txt", 0, 1, '1', "MC", "0200|ta>- |0|9"},
+      {"v1_0_0_9.dll", 'x', "payload.txt", 0, 1, '2', "MC", "0210|ta>- kv>ta |1|9"},
+      {"v1_0_0_10.dll", 'x', "v1_0_0_9.dll", 0, 0, 0, "U", "0100||0|10"},
+      {"v1_0_0_9.dll", 'r', "v1_0_0_10.dll", 0, 0, 0, "", "1020|ta>- kv>ta |1|9"},
+      {"v1_0_0_9.dll", 0, "v1_0_0_10.dll", 'x', 0, 0, "S", "0100||0|9"},
+      {"v1_0_0_9.dll", 0, "", 0, 0, 0, "S", "0100||0|9"},
+      {"v1_0_0_9.dll", 0, "kwaj.dll_", 0, 1, 0, "LC", "0200||0|9"},
+      {"v1_0_0_9.dll", 0, "sz.dll_", 0, 1, 0, "LC", "0200||0|9"},
+      {"v1_0_0_9.dll", 0, "szdd_b.dll_", 0, 0, 0, "LV", "0100||0|9"},
+      {"v1_0_0_9.dll", 0, "v1_0_0_10.dll_", 0, 0, 0, "", "1001||0|10"}};
   // clang-format on
   static auto realCopy = Os.LZCopy;
   SEAM(LZCopy, [](INT in, INT out) WINAPI -> LONG {
     return g_failure != 'H' ? realCopy(in, out) : (_lwrite(out, "partial", 7), LZERROR_WRITE);
   });
   SEAM(MoveFileExA, FakeMove);
-  RunOptions forced = {kOsTag2K, 1, 0};
   for (const auto &r : rows) {
     Log log;
     g_dir = NewFolder(), g_failure = r.failure, g_registered = "";
-    std::string target = g_dir + "\\target.dll", lines;
-    WriteFileBytes(target, "old");
-    HANDLE held = CreateFileA(r.held ? target.c_str() : "", GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                              0, nullptr);
+    std::string target = g_dir + "\\target.dll", source = g_dir + "\\package", lines;
+    CopyFileA((g_testfiles + r.installed).c_str(), target.c_str(), FALSE);
+    *r.package ? CopyFileA((g_testfiles + r.package).c_str(), source.c_str(), FALSE)
+               : CreateDirectoryA(source.c_str(), nullptr);
+    auto hold = [](const std::string &path, char how) { // share: 1 is FILE_SHARE_READ
+      return CreateFileA(how ? path.c_str() : "", GENERIC_READ, how == 'r', nullptr, OPEN_EXISTING,
+                         0, nullptr);
+    };
+    HANDLE heldTarget = hold(target, r.holdTarget), heldSource = hold(source, r.holdSource);
     RunOutcome o = {};
-    int result = CopySplFile((g_testfiles + r.source).c_str(), target.c_str(), forced, &o);
-    CloseHandle(held);
+    int result = CopySplFile(source.c_str(), target.c_str(), {kOsTag2K, r.forced, 0}, &o);
+    CloseHandle(heldTarget), CloseHandle(heldSource);
     for (char c : std::string(r.lines))
-      lines += std::string(c == 'L'   ? "LZCopy "
-                           : c == 'M' ? "MoveFileEx "
-                                      : "CopyLZFile ") +
-               target + (c == 'C' ? " at CopySplFile" : " at CopyLZFile") + " FALSE \r\n";
+      lines += c == 'V' ? "version of " + target + " is greater than " + source + " \r\n"
+                        : std::string(c == 'L'   ? "LZCopy "
+                                      : c == 'M' ? "MoveFileEx "
+                                      : c == 'C' ? "CopyLZFile "
+                                                 : "CreateFile ") +
+                              (c == 'S' ? source : target) +
+                              (c == 'L' || c == 'M' ? " at CopyLZFile" : " at CopySplFile") +
+                              " FALSE \r\n";
     WIN32_FIND_DATAA kv;
+    char version[MAX_PATH];
+    GetFileVersionString(target.c_str(), version, MAX_PATH);
     EXPECT_EQ(log.Text() + std::to_string(result) + std::to_string(o.failures) +
                   std::to_string(o.restartOperations) + std::to_string(o.replaced) + "|" +
                   g_registered + "|" +
                   std::to_string(FindClose(FindFirstFileA((g_dir + "\\kv*").c_str(), &kv))) + "|" +
-                  ReadFileBytes(target),
+                  (version + std::min(6, lstrlenA(version))),
               lines + r.seen)
-        << r.source << " " << r.failure;
+        << r.installed << " " << r.holdTarget << " " << r.package << " " << r.holdSource << " "
+        << r.failure;
   }
 }
 

@@ -28,8 +28,10 @@ TEST(Run, TheModeIsTheFirstSwitchLetterElseTheFileNamesAndWindows98RunsNone) {
       {"Diag.exe", "/", 'D'}, {"Verinfo.exe", "x /", 'V'}, {"Diag.exe", "/ D", 'P'},
       {"Diag.exe", "/OS=NT /D", 'P'}, {"setup.exe", "/d /OS=2000 /OS=NT", 'D'},
       {"Diag.exe", "/os=2000", 'P'}, {"Diag.exe", "/FOW", 'P'}, {"Diag.exe", "/\xC4", 'P'},
-      {"setup.exe", "/V /QUIET", 'V', 'x', "", 0}, {"setup.exe", "/QUIET", 'P', 'x', "", 3010},
-      {"setup.exe", "/U /QUIET", 'U', 'x', "", 3010}, {"setup.exe", "/D /QUIET", 'D', 'x', "", 0}};
+      {"setup.exe", "/V /QUIET", 'V', 'x', "", 0}, {"setup.exe", "/QUIET", 'P', 'x', "", 0},
+      {"setup.exe", "/U /quiet", 'U', 'x', "", 3010}, {"setup.exe", "/D /QUIET", 'D', 'x', "", 0},
+      {"setup.exe", "/Quiet", 'P', 'x', nullptr, 1619}, {"setup.exe", "/L /quiet", 'L', '2', "", 0},
+      {"setup.exe", "/QUIET", 'P', '7', "[PRINTPROC]\r\n0=NUL", 1619}}; // no package folder, a failure
   // clang-format on
   SEAM(GetModuleFileNameA, FakeModuleName);
   SEAM(GetVersionExA, FakeVersion);
@@ -49,14 +51,19 @@ TEST(Run, TheModeIsTheFirstSwitchLetterElseTheFileNamesAndWindows98RunsNone) {
       g_program = g_scratch + (r.ini ? "\\" : "\\none\\") + r.file, g_seen = "", g_windows = os;
       DeleteFileA((g_temp + "tolvanix.log").c_str());
       g_seen += std::to_string(RunTolvanix(GetModuleHandleA(nullptr), r.args));
-      char mode = os == '9' || strstr(r.args, "/QUIET") ? '-' : r.mode, text[300];
+      std::string args = r.args + std::string(1, 0); // CharUpperA takes no empty text
+      bool quiet = strstr(CharUpperA(&args[0]), "/QUIET") != nullptr;
+      char mode = os == '9' || quiet ? '-' : r.mode, text[300];
       int id = mode == 'V' ? 1 : mode == 'U' ? 4 : mode == 'P' || mode == 'L' ? 3 : 0;
       std::string maker = r.ini && *r.ini ? r.ini + 13 : "Kestova", want; // after "Manufacturer="
       if (LoadStringA(GetModuleHandleA(nullptr), id, text, sizeof text))
         want = text + ("|" + maker) + " PrintProcessor patch";
       // The spooler is told to stop, then to start once the print processors are in place.
       char run = os == '9' ? '-' : r.mode;
-      std::string before = run == 'P' || run == 'L' ? "#~1500~1000#" : run == 'D' ? "#" : "";
+      // A quiet run asks first whether the spooler runs, to see it run again at the end.
+      std::string before = run == 'P' || run == 'L' ? (quiet ? "##~1500~1000#" : "#~1500~1000#")
+                           : run == 'D'             ? "#"
+                                                    : "";
       EXPECT_EQ(g_seen, before +
                             (mode == 'L'   ? "+notepad~2000"
                              : mode == 'D' ? "+notepad"
@@ -65,6 +72,41 @@ TEST(Run, TheModeIsTheFirstSwitchLetterElseTheFileNamesAndWindows98RunsNone) {
           << r.file << " " << r.args << " on " << os;
       EXPECT_EQ(ReadFileBytes(g_temp + "tolvanix.log") != "", os != '9' && r.mode == 'D') << r.args;
     }
+}
+
+// Quiet exit codes: the first of 1619, 1603, 3010 that applies, else 0; a spooler that ran at
+// the start and is not running 30 s after the end is a failure. Rows: the spooler's states (R
+// running, S stopped, the last repeats; only its query gets a manager), ms slept, code, line.
+static std::string g_states;
+static size_t g_asked, g_slept;
+TEST(Run, TheQuietExitCodeIsTheFirstThatAppliesAndASpoolerThatStaysStoppedIsAFailure) {
+  // clang-format off
+  for (auto [o, code] : {std::pair(RunOutcome{1, 2, 0, 1, 1}, 1619), {{1, 2, 0, 0, 0}, 1603},
+                         {{0, 0, 0, 0, 1}, 1603}, {{0, 2, 1, 0, 0}, 3010}, {{0, 0, 3, 0, 0}, 0}})
+    // clang-format on
+    EXPECT_EQ(PatchExitCode(o), code) << code;
+  SEAM(GetModuleFileNameA, FakeModuleName);
+  SEAM(OpenSCManagerA,
+       [](LPCSTR, LPCSTR, DWORD a) WINAPI { return (SC_HANDLE)(a == SC_MANAGER_CONNECT); });
+  SEAM(OpenServiceA, [](SC_HANDLE, LPCSTR, DWORD) WINAPI { return (SC_HANDLE)2; });
+  SEAM(CloseServiceHandle, [](SC_HANDLE) WINAPI { return TRUE; });
+  SEAM(QueryServiceStatus, [](SC_HANDLE, LPSERVICE_STATUS s) WINAPI {
+    char state = g_states[std::min(g_asked++, g_states.size() - 1)];
+    return s->dwCurrentState = state == 'R' ? SERVICE_RUNNING : SERVICE_STOPPED, TRUE;
+  });
+  SEAM(Sleep, [](DWORD ms) WINAPI { g_slept += ms; });
+  std::string dir = NewFolder(), kept = g_temp + "tolvanix-errors.log";
+  WriteFileBytes(dir + "\\tolvanix.ini", "[tolvanix]\r\n");
+  for (auto [states, seen] : {std::pair<std::string, std::string>("S", "2500 0 0"),
+                              {"RSSR", "3500 0 0"},
+                              {"RS", "32500 1603 1"}}) {
+    g_states = states, g_asked = 0, g_slept = 0, g_program = dir + "\\setup.exe";
+    std::string code = std::to_string(RunTolvanix(GetModuleHandleA(nullptr), "/L /QUIET"));
+    size_t line = ReadFileBytes(kept).find("WaitSpoolService spooler FALSE \r\n");
+    EXPECT_EQ(std::to_string(g_slept) + " " + code + " " + (line != std::string::npos ? "1" : "0"),
+              seen)
+        << states;
+  }
 }
 
 // Each row: Windows as the fake answers it, then the class.
@@ -200,4 +242,15 @@ TEST(Run, BoundedTextRefusesWhatDoesNotFitAndWritesNothingPastTheBuffer) {
   EXPECT_EQ(seen(CopyText(fresh(""), 5, "abcde")), "0|###");
   EXPECT_EQ(seen(AppendPath(fresh("ab"), 5, "cd")), "0ab|###");
   EXPECT_EQ(seen(AppendPath(fresh("a"), 5, "cd")), "1a\\cd|###");
+}
+
+// A listed name joined to a folder must name a file in it: each row is the verdict, then the name.
+TEST(Run, OnlyAPlainFileNameIsJoinedToAFolder) {
+  // clang-format off
+  for (const char *row : {"1kv.dll", "1COM10", "1COM0.dll", "1CONSOLE.dll", "1NULL", "1a..b",
+       "1.hidden", "0", "0.", "0..", "0..\\kv.dll", "0a/b", "0kv.dll:s", "0C:kv.dll", "0*.dll",
+       "0kv?.dll", "0NUL", "0nul.txt", "0Con", "0aux.x.y", "0PRN", "0COM1", "0lpt9.dll",
+       "0NUL .dll", "0LPT1 "})
+    // clang-format on
+    EXPECT_EQ(IsPlainFileName(row + 1), row[0] - '0') << row + 1;
 }
