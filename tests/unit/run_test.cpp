@@ -31,7 +31,8 @@ TEST(Run, TheModeIsTheFirstSwitchLetterElseTheFileNamesAndWindows98RunsNone) {
       {"setup.exe", "/V /QUIET", 'V', 'x', "", 0}, {"setup.exe", "/QUIET", 'P', 'x', "", 0},
       {"setup.exe", "/U /quiet", 'U', 'x', "", 3010}, {"setup.exe", "/D /QUIET", 'D', 'x', "", 0},
       {"setup.exe", "/Quiet", 'P', 'x', nullptr, 1619}, {"setup.exe", "/L /quiet", 'L', '2', "", 0},
-      {"setup.exe", "/QUIET", 'P', '7', "[PRINTPROC]\r\n0=NUL", 1619}}; // no package folder, a failure
+      // No modules\NT, and a failure: the package is unusable (the 64-bit program reads X64).
+      {"setup.exe", "/QUIET", 'P', '4', "[PRINTPROC]\r\n0=NUL", sizeof(void *) == 8 ? 1603 : 1619}};
   // clang-format on
   SEAM(GetModuleFileNameA, FakeModuleName);
   SEAM(GetVersionExA, FakeVersion);
@@ -44,6 +45,7 @@ TEST(Run, TheModeIsTheFirstSwitchLetterElseTheFileNamesAndWindows98RunsNone) {
   SEAM(OpenSCManagerA,
        [](LPCSTR, LPCSTR, DWORD) WINAPI -> SC_HANDLE { return g_seen += "#", nullptr; });
   MakePackageFolders(g_scratch + "\\"), MakePackageFolders(g_scratch + "\\none\\");
+  RemoveDirectoryA((g_scratch + "\\modules\\NT").c_str());
   for (const Row &r : rows)
     for (char os : {r.os, '9'}) {
       WriteFileBytes(g_scratch + "\\tolvanix.ini",
@@ -96,6 +98,7 @@ TEST(Run, TheQuietExitCodeIsTheFirstThatAppliesAndASpoolerThatStaysStoppedIsAFai
   });
   SEAM(Sleep, [](DWORD ms) WINAPI { g_slept += ms; });
   std::string dir = NewFolder(), kept = g_temp + "tolvanix-errors.log";
+  MakePackageFolders(dir + "\\");
   WriteFileBytes(dir + "\\tolvanix.ini", "[tolvanix]\r\n");
   for (auto [states, seen] : {std::pair<std::string, std::string>("S", "2500 0 0"),
                               {"RSSR", "3500 0 0"},
