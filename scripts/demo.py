@@ -19,6 +19,7 @@ import bed  # noqa: E402
 from bed import File  # noqa: E402
 
 BUILD = os.path.join(REPO, "build", "windows")
+BUILD64 = os.path.join(REPO, "build", "windows-x64")
 SYS = "C:\\windows\\system32\\"
 PRTPROCS = SYS + "spool\\prtprocs\\w32x86\\"
 CHECK = "C:\\pkg\\tolvanix-check.exe"
@@ -91,33 +92,30 @@ def file_state(r, path):
     return "%d bytes, %s" % (st.st_size, time.strftime("%Y-%m-%d", time.gmtime(st.st_mtime)))
 
 
-def before_state(target):
+def before_state(r, target):
     entry = FILES.get(target)
     if entry is None:
         return "absent"
     payload, when = entry
-    size = os.path.getsize(os.path.join(BUILD, "testfiles", payload.name))
+    size = len(r.testfile(payload.name))
     return "%d bytes, %s" % (size, time.strftime("%Y-%m-%d", time.gmtime(when)))
 
 
-def before_bytes(target):
+def before_bytes(r, target):
     entry = FILES.get(target)
-    if entry is None:
-        return None
-    with open(os.path.join(BUILD, "testfiles", entry[0].name), "rb") as f:
-        return f.read()
+    return entry and r.testfile(entry[0].name)
 
 
 def outcome(r, target, plan):
     """What the run did to the file, as seen in the prefix, and why, in the plan's words; the
     expected outcome too where it is another."""
-    waiting = any(t and t.lower().endswith(target.lower()) for _, t in r.pending)
+    waiting = any(t and t.lower().endswith(r.remap(target).lower()) for _, t in r.pending)
     after = r.file(target)
     if waiting:
         what = "at the restart"
     elif after is None:
         what = "skipped"
-    elif after != before_bytes(target):
+    elif after != before_bytes(r, target):
         what = "replaced now"
     else:
         what = "refused"
@@ -161,8 +159,8 @@ def show(r, started):
     row = "%-42s %-23s %-23s %s"
     print(row % ("installed file", "before", "after", "outcome: why"))
     for target in TARGETS:
-        p = plan.get(target, {})
-        print(row % (target.replace(SYS, "system32\\"), before_state(target),
+        p = plan.get(r.remap(target), {})
+        print(row % (r.remap(target).replace(SYS, "system32\\"), before_state(r, target),
                      file_state(r, target), outcome(r, target, p)))
     print("(every sample payload has the same size: the dates and the outcome tell them apart;\n"
           " the installed version of a file held open reads as none, for the patcher too)")
@@ -181,7 +179,7 @@ def show(r, started):
     r.after_restart()
     heading("After the restart: every listed installed file")
     for target in TARGETS:
-        print("%-44s %s" % (target.replace(SYS, "system32\\"), file_state(r, target)))
+        print("%-44s %s" % (r.remap(target).replace(SYS, "system32\\"), file_state(r, target)))
     verify(r, "After the restart", 0)
 
     code, out = r.run_console("C:\\pkg\\tolvanix.exe /D")
@@ -205,10 +203,17 @@ def main():
     work = os.path.join(bed.shell('echo "$TOLV_WORK"').strip(), "demo.%d" % os.getpid())
     progress("Making the sample machine: a Wine prefix (the first time about 20 s), the "
              "package in C:\\pkg, an older driver installed...")
-    bed.shell("tolv_ensure_template")
+    # Where 32-bit programs cannot run, the sample machine is 64-bit Windows and the 64-bit
+    # programs patch it, from the package's modules\X64, as the tests then do.
+    as64 = not bed.can_run32()
+    if as64:
+        progress("This machine cannot run 32-bit programs: the sample machine is 64-bit Windows, "
+                 "patched by the 64-bit build from modules\\X64 (print processors in "
+                 "spool\\prtprocs\\x64).")
+    bed.shell("tolv_ensure_template", "win64" if as64 else "win32")
     if os.path.exists(work):
         shutil.rmtree(work)
-    r = bed.Run(sc, BUILD, work)
+    r = bed.Run(sc, BUILD, work, BUILD64, as64)
     r.failures = []
     started = time.monotonic()
     try:
