@@ -123,7 +123,8 @@ class Run:
         # modules\X64, the companion library there too, and the print processors in x64. Paths
         # the row names, and what it expects to see, are read through remap().
         self.as64, self.arch = as64, "win64" if as64 else sc["arch"]
-        # A 64-bit prefix runs the 64-bit build's helper and stand-ins; payloads are the same.
+        # A 64-bit prefix runs the 64-bit build's helper, stand-ins and payloads (built() and
+        # testfile() read the same build, so a row compares what it placed).
         self.tools = build64 if self.arch == "win64" else build
         self.prefix, self.log = os.path.join(work, "prefix"), os.path.join(work, "wine.log")
         # Wine runs its own Notepad over the helper unless told otherwise.
