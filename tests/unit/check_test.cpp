@@ -163,6 +163,8 @@ TEST(Check, WhoMayWriteToThePackageIsOneWarningPerKindAndAShareIsSaidToBeUnseen)
                 records.find(t.record) != records.npos;
     for (const char *words : t.warnings)
       said = said && records.find(words) != records.npos;
-    EXPECT_TRUE(said) << t.record << ": exit " << code << "\n" << records;
+    EXPECT_TRUE(said) << (t.warnings.empty() ? "no warning" : t.warnings[0]) << ", " << t.record
+                      << ": exit " << code << "\n"
+                      << records;
   }
 }
