@@ -70,8 +70,15 @@ void SidToText(PSID sid, SidText &text) {
                                         static_cast<unsigned long>(a[3]) << 16 |
                                         static_cast<unsigned long>(a[4]) << 8 | a[5]);
   const DWORD *sub = s->SubAuthority;
-  for (int i = 0; i < s->SubAuthorityCount && n > 0; ++i)
-    n += FormatText(text + n, kSidTextCapacity - n, "-%lu", static_cast<unsigned long>(sub[i]));
+  for (int i = 0; i < s->SubAuthorityCount; ++i) {
+    int more =
+        FormatText(text + n, kSidTextCapacity - n, "-%lu", static_cast<unsigned long>(sub[i]));
+    if (more < 0) { // cannot happen at this capacity; never a cut SID that reads as another
+      CopyText(text, kSidTextCapacity, "?");
+      return;
+    }
+    n += more;
+  }
 }
 
 // The SID with a name a person knows it by, where it has one here.
@@ -327,9 +334,9 @@ void CheckWhoMayWrite(const char *folder) {
     Os.LocalFree(walk.descriptor);
     walked = 1;
     const char *why = ": the elevated patch run reads tolvanix.ini, loads the companion library "
-                      "and installs the package files from this folder, so whoever may change "
-                      "them decides what it installs: let only administrators write to the "
-                      "package folder";
+                      "and installs the package files from the package folder, so whoever may "
+                      "change them decides what it installs: let only administrators write to "
+                      "the package folder";
     char format[600];
     FormatText(format, sizeof format, "may be written by %%s, not by administrators only%%s%s",
                why);
