@@ -25,6 +25,15 @@ struct CheckPlatformOps {
   decltype(&::RegOpenKeyExA) RegOpenKeyExA;
   decltype(&::RegQueryValueExA) RegQueryValueExA;
   decltype(&::RegCloseKey) RegCloseKey;
+  // Who may write to the package.
+  decltype(&::FindNextFileA) FindNextFileA;
+  decltype(&::GetDriveTypeA) GetDriveTypeA;
+  decltype(&::GetVolumeInformationA) GetVolumeInformationA;
+  decltype(&::GetFileSecurityA) GetFileSecurityA;
+  decltype(&::GetSecurityDescriptorOwner) GetSecurityDescriptorOwner;
+  decltype(&::GetSecurityDescriptorDacl) GetSecurityDescriptorDacl;
+  decltype(&::GetAce) GetAce;
+  decltype(&::GetTokenInformation) GetTokenInformation;
 };
 extern CheckPlatformOps CheckOs;
 void BindCheckPlatform();
@@ -96,6 +105,14 @@ const char *ReportUnusablePackageFile(const char *source, Expansion expansion, c
 // Returns the number of findings reported.
 int CheckPayloadVersion(const char *expanded, const char *source, const char *section,
                         const char *key);
+
+// permissions.cpp ----------------------------------------------------------------------------
+
+// Warns when anyone but SYSTEM, Administrators and TrustedInstaller may write to the package
+// folder or to anything in it, when an owner is not an administrator, and when its file system
+// keeps no permissions; then one record of what was seen (and that a share's own permissions
+// are not). Nothing for a folder that does not exist.
+void CheckWhoMayWrite(const char *folder);
 
 // plan.cpp -----------------------------------------------------------------------------------
 

@@ -13,6 +13,14 @@ void BindCheckPlatform() {
   Bind(CheckOs.RegOpenKeyExA, advapi, "RegOpenKeyExA", &UnavailableReg);
   Bind(CheckOs.RegQueryValueExA, advapi, "RegQueryValueExA", &UnavailableReg);
   Bind(CheckOs.RegCloseKey, advapi, "RegCloseKey", &UnavailableReg);
+  CheckOs.FindNextFileA = FindNextFileA;
+  CheckOs.GetDriveTypeA = GetDriveTypeA;
+  CheckOs.GetVolumeInformationA = GetVolumeInformationA;
+  Bind(CheckOs.GetFileSecurityA, advapi, "GetFileSecurityA", &Unavailable);
+  Bind(CheckOs.GetSecurityDescriptorOwner, advapi, "GetSecurityDescriptorOwner", &Unavailable);
+  Bind(CheckOs.GetSecurityDescriptorDacl, advapi, "GetSecurityDescriptorDacl", &Unavailable);
+  Bind(CheckOs.GetAce, advapi, "GetAce", &Unavailable);
+  Bind(CheckOs.GetTokenInformation, advapi, "GetTokenInformation", &Unavailable);
 }
 
 namespace {

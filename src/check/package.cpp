@@ -672,8 +672,10 @@ const char *ReportUnusablePackageFile(const char *source, Expansion expansion, c
 
 int CheckPackage(const char *folder) {
   char ini[MAX_PATH];
-  if (!FindPackageIni(folder, ini))
+  if (!FindPackageIni(folder, ini)) {
+    CheckWhoMayWrite(folder);
     return CheckExitCode();
+  }
   CheckMaker(ini);
   int counts[kPatchListCount] = {};
   Path src;
@@ -710,5 +712,6 @@ int CheckPackage(const char *folder) {
 #else
   CheckCompanion(folder);
 #endif
+  CheckWhoMayWrite(folder);
   return CheckExitCode();
 }

@@ -41,6 +41,23 @@ def clean(r):
 row("check_clean_sample_package_has_no_findings_and_changes_nothing", args="/V", mode="V",
     ini={"PRINTPROC": ["print.dll"], "SrcFiles": ["system.dll"]}, files=PACKAGE, check=clean)
 
+
+# Whoever else may write to the package decides what the elevated run installs: a package file
+# anyone may write (0666), then the package folder too (0777). One warning each time, naming the
+# first and counting the rest.
+def writable(r):
+    for path, mode, more in (("C:\\pkg\\modules\\2K\\print.dll", 0o666, ""), ("C:\\pkg", 0o777,
+                             " (the same holds for 1 more file or folder in the package)")):
+        os.chmod(r.unix(path), mode)
+        code, recs, out = records(r, "package")
+        r.expect("package's exit code and findings; output:\n" + out, (1, [(
+            path, "may be written by S-1-1-0 (Everyone), not by administrators only" + more)]), (
+            code, [(f["file"], f["message"].split(":")[0]) for f in recs if f["type"] == "finding"]))
+
+
+row("check_package_warns_when_others_may_write_to_it", args="/V", mode="V",
+    ini={"PRINTPROC": ["print.dll"]}, files=PACKAGE, check=writable)
+
 # Every state of an installed file: plan's decision is what the patcher then does; verify says
 # 1 while a file waits for the restart, 0 after it. held.dll is in use as a loaded library is.
 NOW = time.time()

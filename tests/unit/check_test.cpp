@@ -1,6 +1,8 @@
 // tolvanix-check: each trap a package can hold.
 #include "testing.h"
 
+#include <vector>
+
 // Runs tolvanix-check on a command line: its exit code and what it wrote.
 static std::pair<int, std::string> Checked(const std::string &args) {
   std::string out = NewFolder() + "\\out.txt";
@@ -74,5 +76,95 @@ TEST(Check, JsonQuotesWholeOrNotAtAllAndTheCommandLineGetsHelpOrUsage) {
     EXPECT_TRUE(code == args.back() - '0' && said.find("usage: tolvanix-check") != said.npos &&
                 (code || said.find("exit code") != said.npos))
         << args << ": " << said;
+  }
+}
+
+// Who may write to the package, where Wine cannot show it: the system's answers replaced for
+// the length of a case. Each case: what it replaces, the words of each warning, a record field.
+static BYTE g_stranger[] = {1, 5, 0, 0, 0, 0, 0, 5, 21, 0, 0,    0, 1, 0,
+                            0, 0, 2, 0, 0, 0, 3, 0, 0,  0, 0xE9, 3, 0, 0}; // S-1-5-21-1-2-3-1001
+static BYTE g_administrators[] = {1, 2, 0, 0, 0, 0, 0, 5, 32, 0, 0, 0, 0x20, 2, 0, 0};
+static struct {
+  ACE_HEADER header;
+  ACCESS_MASK mask;
+  BYTE sid[16];
+} g_ace;
+// Every entry of every permission list is g_ace.
+static BOOL WINAPI OnlyTheAce(PACL, DWORD, LPVOID *ace) { return *ace = &g_ace, TRUE; }
+static CheckPlatformOps g_real;
+
+TEST(Check, WhoMayWriteToThePackageIsOneWarningPerKindAndAShareIsSaidToBeUnseen) {
+  g_real = CheckOs;
+  // clang-format off
+  const struct { void (*arm)(); std::vector<const char *> warnings; const char *record; } cases[] = {
+      // A package as Wine makes it: the running user, an administrator, owns and writes it.
+      {[] {}, {}, "\"running user is an administrator\":\"yes\""},
+      {[] { CheckOs.GetVolumeInformationA = [](LPCSTR, LPSTR, DWORD, LPDWORD, LPDWORD,
+                                               LPDWORD flags, LPSTR name, DWORD) WINAPI {
+              return *flags = FS_CASE_IS_PRESERVED, lstrcpyA(name, "FAT32"), TRUE; }; },
+       {"lies on FAT32, a file system that keeps no permissions"}, "\"file system\":\"FAT32\""},
+      {[] { CheckOs.GetSecurityDescriptorOwner = [](PSECURITY_DESCRIPTOR, PSID *owner, LPBOOL)
+              WINAPI { return *owner = g_stranger, TRUE; }; },
+       {"its owner S-1-5-21-1-2-3-1001 is not an administrator (the same holds for "},
+       "\"owner\":\"S-1-5-21-1-2-3-1001\""},
+      // Administrators for deny only: an administrator's program without its rights (UAC).
+      {[] { CheckOs.GetTokenInformation = [](HANDLE token, TOKEN_INFORMATION_CLASS what,
+                                             LPVOID buf, DWORD cap, PDWORD size) WINAPI {
+              if (what != TokenGroups)
+                return g_real.GetTokenInformation(token, what, buf, cap, size);
+              if ((*size = sizeof(TOKEN_GROUPS)) > cap)
+                return SetLastError(ERROR_INSUFFICIENT_BUFFER), FALSE;
+              *static_cast<TOKEN_GROUPS *>(buf) = {1, {{g_administrators,
+                                                        SE_GROUP_USE_FOR_DENY_ONLY}}};
+              return TRUE; }; },
+       {"(the running user), not by administrators only",
+        "(the running user) is not an administrator"},
+       "\"running user is an administrator\":\"no\""},
+      {[] { CheckOs.GetSecurityDescriptorDacl = [](PSECURITY_DESCRIPTOR, LPBOOL present,
+                                                   PACL *acl, LPBOOL) WINAPI {
+              return *present = TRUE, *acl = nullptr, TRUE; }; },
+       {"may be written by everyone, as it has no list of permissions (a NULL DACL)"},
+       "\"share\":\"no\""},
+      // Write rights for Everyone (S-1-1-0) only to what is made in a folder later, or denied,
+      // count for nothing; appending for Users does.
+      {[] { g_ace = {{ACCESS_ALLOWED_ACE_TYPE, OBJECT_INHERIT_ACE | INHERIT_ONLY_ACE, 20},
+                     GENERIC_ALL, {1, 1, 0, 0, 0, 0, 0, 1}};
+            CheckOs.GetAce = OnlyTheAce; }, {}, "\"share\":\"no\""},
+      {[] { g_ace = {{ACCESS_DENIED_ACE_TYPE, 0, 20}, FILE_WRITE_DATA, {1, 1, 0, 0, 0, 0, 0, 1}};
+            CheckOs.GetAce = OnlyTheAce; }, {}, "\"share\":\"no\""},
+      {[] { g_ace = {{ACCESS_ALLOWED_ACE_TYPE, 0, 24}, FILE_APPEND_DATA,
+                     {1, 2, 0, 0, 0, 0, 0, 5, 32, 0, 0, 0, 0x21, 2, 0, 0}};
+            CheckOs.GetAce = OnlyTheAce; },
+       {"may be written by S-1-5-32-545 (Users), not by administrators only (the same holds"},
+       "\"share\":\"no\""},
+      {[] { CheckOs.GetFileSecurityA = [](LPCSTR, SECURITY_INFORMATION, PSECURITY_DESCRIPTOR,
+                                          DWORD, LPDWORD) WINAPI {
+              return SetLastError(5), FALSE; }; },
+       {"its permissions cannot be read (error 5) (the same holds for "}, "\"share\":\"no\""},
+      {[] { CheckOs.GetDriveTypeA = [](LPCSTR) WINAPI -> UINT { return DRIVE_REMOTE; }; }, {},
+       "\"share\":\"yes\""}};
+  // clang-format on
+  for (const auto &t : cases) {
+    std::string dir = NewFolder() + "\\";
+    MakePackageFolders(dir);
+    for (const char *tag : {"NT\\", "2K\\", "X64\\"})
+      CopyFileA((g_testfiles + "v1_0_0_10.dll").c_str(),
+                (dir + "modules\\" + tag + "kv.dll").c_str(), FALSE);
+    CopyFileA((g_testfiles + "standin.dll").c_str(), (dir + kCompanionIn + "kvprc7a.dll").c_str(),
+              FALSE);
+    WriteFileBytes(dir + "tolvanix.ini", "[PRINTPROC]\r\n0=kv.dll\r\n");
+    t.arm();
+    auto [code, records] = Checked("package \"" + dir + "\" --json");
+    CheckOs = g_real;
+    size_t findings = 0;
+    for (size_t at = 0; (at = records.find("\"finding\"", at)) != records.npos; ++at)
+      ++findings;
+    bool said = findings == t.warnings.size() && code == (findings ? 1 : 0) &&
+                records.find(t.record) != records.npos;
+    for (const char *words : t.warnings)
+      said = said && records.find(words) != records.npos;
+    EXPECT_TRUE(said) << (t.warnings.empty() ? "no warning" : t.warnings[0]) << ", " << t.record
+                      << ": exit " << code << "\n"
+                      << records;
   }
 }
