@@ -58,6 +58,8 @@ TEST(Copy, AFailedCopyOrWhatCannotBeReadOrExpandedKeepsTheInstalledFileAndRegist
       {"v1_0_0_9.dll", 0, "szdd_b.dll_", 0, 0, 0, "LV", "0100||0|9|F"},
       {"v1_0_0_9.dll", 0, "v1_0_0_10.dll_", 0, 0, 0, "", "1001||0|10|N"},
       {"v1_0_0_10.dll", 0, "v1_0_0_9.dll", 0, 0, 0, "V", "0000||0|10|V"}};
+  const std::map<char, std::string> words = {{'F', "failed"}, {'N', "replaced now"},
+      {'R', "replaced at the restart"}, {'V', "kept: the installed version is greater"}};
   // clang-format on
   static auto realCopy = Os.LZCopy;
   SEAM(LZCopy, [](INT in, INT out) WINAPI -> LONG {
@@ -65,10 +67,6 @@ TEST(Copy, AFailedCopyOrWhatCannotBeReadOrExpandedKeepsTheInstalledFileAndRegist
   });
   SEAM(MoveFileExA, FakeMove);
   SEAM(GetSystemTime, [](LPSYSTEMTIME t) WINAPI { *t = {2001, 2, 6, 3, 4, 5, 6, 7}; });
-  const std::map<char, std::string> words = {{'F', "failed"},
-                                             {'N', "replaced now"},
-                                             {'R', "replaced at the restart"},
-                                             {'V', "kept: the installed version is greater"}};
   for (const auto &r : rows) {
     Log log;
     g_dir = NewFolder(), g_failure = r.failure, g_registered = "";
