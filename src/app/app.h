@@ -11,11 +11,12 @@ enum RunMode { Patch, Diagnose, LogPatch, Uninstall, Version };
 // Returns 1 and sets *letter when there is one, 0 when there is no "/" or it ends the text.
 int FindModeLetter(const char *args, unsigned char *letter);
 RunMode SelectRunMode(unsigned char letter);
-// Applies "/OS=NT", "/OS=2000", "/FOW" (case-sensitive) and "/QUIET" (in any case), anywhere in
-// the text.
+// Applies "/OS=NT", "/OS=2000", "/FOW" (case-sensitive), "/QUIET" and "/LOG=FILE" (in any case),
+// anywhere in the text but inside FILE.
 void ApplyOptions(const char *args, RunOptions *options);
 // The whole run, from the recorded instance to the closing box. Returns the exit code: 0, or
-// with "/QUIET" the code of PatchExitCode for a patch, 3010 for /U and 0 for /D and /V.
+// with "/QUIET" 1622 when the "/LOG=" file cannot be made, else the code of PatchExitCode for a
+// patch, 3010 for /U and 0 for /D and /V.
 int RunTolvanix(HINSTANCE instance, const char *args);
 
 // relaunch.cpp

@@ -3,6 +3,7 @@
 #include "app/app.h"
 #include "platform/platform.h"
 #include "platform/text.h"
+#include "report/report.h"
 #include "strings.h"
 
 // One OK box, and no restart: nothing was done that a restart would finish.
@@ -42,6 +43,9 @@ int RunNativeHalf(const char *args, int haveLetter, RunMode mode, int quiet, con
       ran = RunBesideProgram(kPatcher64Name, line, 0, &code);
       Os.LocalFree(line);
     }
+    // The 64-bit program wrote the run's log, if one was asked for; this one's is not put over it.
+    if (ran)
+      DiscardRunLog();
     // Not started: nothing was done here either, and the tool must not hear "done".
     if (!ran)
       code = quiet ? kExitFailed : Refuse(quiet, caption);

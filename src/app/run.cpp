@@ -40,27 +40,51 @@ RunMode SelectRunMode(unsigned char letter) {
 
 static char Upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
 
-// Substring search, case-sensitive or not; lstr* offers no strstr.
-static int Contains(const char *text, const char *word, int anyCase = 0) {
-  for (; *text; ++text) {
+// Where word first stands in text, case-sensitive or not, outside [skip, skipEnd); null when it
+// does not. lstr* offers no strstr.
+static const char *Find(const char *text, const char *word, int anyCase = 0,
+                        const char *skip = nullptr, const char *skipEnd = nullptr) {
+  for (const char *at = text; *at; ++at) {
     int i = 0;
-    while (word[i] && (text[i] == word[i] || (anyCase && text[i] && Upper(text[i]) == word[i])))
+    while (word[i] && (at[i] == word[i] || (anyCase && at[i] && Upper(at[i]) == word[i])))
       ++i;
-    if (word[i] == 0)
-      return 1;
+    if (word[i] == 0 && (!skip || at + i <= skip || at >= skipEnd))
+      return at;
   }
-  return 0;
+  return nullptr;
 }
 
 void ApplyOptions(const char *args, RunOptions *options) {
-  if (Contains(args, "/OS=NT"))
+  // "/LOG=FILE": FILE runs to the next blank, or between double quotes. It is a name, never a
+  // switch, so the other options are not looked for in it.
+  const char *logAt = Find(args, "/LOG=", 1);
+  const char *logEnd = nullptr;
+  if (logAt) {
+    const char *file = logAt + 5;
+    const char quote = *file == '"' ? '"' : 0;
+    file += quote != 0;
+    logEnd = file;
+    while (*logEnd && (quote ? *logEnd != quote : *logEnd != ' ' && *logEnd != '\t'))
+      ++logEnd;
+    options->log = 1;
+    // A name too long for a path is no name: the log then cannot be made.
+    options->logFile[0] = 0;
+    if (logEnd - file < MAX_PATH) {
+      for (int i = 0; i < logEnd - file; ++i)
+        options->logFile[i] = file[i];
+      options->logFile[logEnd - file] = 0;
+    }
+    if (quote && *logEnd == quote)
+      ++logEnd;
+  }
+  if (Find(args, "/OS=NT", 0, logAt, logEnd))
     options->tag = kOsTagNT;
-  if (Contains(args, "/OS=2000"))
+  if (Find(args, "/OS=2000", 0, logAt, logEnd))
     options->tag = kOsTag2K;
-  if (Contains(args, "/FOW"))
+  if (Find(args, "/FOW", 0, logAt, logEnd))
     options->force = 1;
   // Typed as msiexec taught it ("/quiet"): a box nobody can answer must never wait instead.
-  if (Contains(args, "/QUIET", 1))
+  if (Find(args, "/QUIET", 1, logAt, logEnd))
     options->quiet = 1;
 }
 
@@ -107,6 +131,20 @@ static RunOutcome RunPatch(const RunOptions &options, unsigned osClass, char *me
   return outcome;
 }
 
+// The log the administrator asked for cannot be made: nothing is done, since a run that leaves no
+// record where one was asked for could not be accounted for. One OK box, and no restart.
+static int RefuseWithoutLog(const RunOptions &options, const char *caption) {
+  if (options.quiet)
+    return kExitLogNotMade;
+  char format[kTextCapacity];
+  char text[kTextCapacity + MAX_PATH];
+  format[0] = 0;
+  Os.LoadStringA(ProgramInstance, IDS_LOG_NOT_MADE, format, kTextCapacity);
+  FormatDisplayText(text, sizeof text, format, options.logFile);
+  Os.MessageBoxA(nullptr, text, caption, MB_OK);
+  return 0;
+}
+
 int RunTolvanix(HINSTANCE instance, const char *args) {
   char captionFormat[kTextCapacity];
   char maker[kTextCapacity];
@@ -144,12 +182,17 @@ int RunTolvanix(HINSTANCE instance, const char *args) {
   RunOutcome outcome;
   FillBytes(&outcome, sizeof outcome, 0);
   RunMode mode = SelectRunMode(letter);
+  if (options.log && !OpenRunLog(options.logFile))
+    return RefuseWithoutLog(options, caption);
   int handedOn = 0;
-  if (RunNativeHalf(args, haveLetter, mode, options.quiet, caption, &handedOn))
+  if (RunNativeHalf(args, haveLetter, mode, options.quiet, caption, &handedOn)) {
+    KeepRunLog();
     return handedOn;
+  }
   switch (mode) {
   case Diagnose:
     WriteDiagnosticReport(!options.quiet);
+    KeepRunLog();
     return 0;
   case LogPatch: {
     MakeErrorLogName();
@@ -177,6 +220,8 @@ int RunTolvanix(HINSTANCE instance, const char *args) {
     outcome = RunPatch(options, osClass, message);
     break;
   }
+  // In place before the box, which may wait for an answer for ever.
+  KeepRunLog();
   // No box and so never a restart: the deployment tool decides that, told by the exit code.
   if (options.quiet) {
     if (mode == Version)

@@ -28,6 +28,8 @@ struct RunOptions {
   OsTag tag; // the package folder's name: the files for this Windows, or "/OS=" chose
   int force; // "/FOW": the version gate lets every file through
   int quiet; // "/QUIET": no box, no Notepad, no restart, an exit code instead
+  int log;   // "/LOG=FILE": the run's log goes to logFile (empty when FILE is no usable name)
+  char logFile[MAX_PATH];
 };
 
 // What a run did, handed back up from the copies: the quiet exit code and the plan read it.
@@ -42,6 +44,7 @@ struct RunOutcome {
 // What a quiet run tells the deployment tool that started it, in Windows Installer's codes.
 // The first that applies wins, in this order.
 static const int kExitAnotherRun = 1618;           // another run holds the lock: nothing done
+static const int kExitLogNotMade = 1622;           // the "/LOG=" file cannot be made: nothing done
 static const int kExitNoPackageForPlatform = 1633; // this Windows' platform has no package files
 static const int kExitPackageUnusable = 1619;
 static const int kExitFailed = 1603;

@@ -137,14 +137,13 @@ int MoveIfSameFile(const char *name, const FileIdentity &id, const char *destina
   char folder[MAX_PATH];
   if (!GetParentFolder(destination, folder))
     return 0;
-  const char *leaf = destination + lstrlenA(folder);
-  for (int i = 0; leaf[i]; ++i) {
-    // Only the program's own fixed names come here, all of them ASCII.
-    if (static_cast<unsigned char>(leaf[i]) >= 0x80)
-      return 0;
-    rename.name[i] = static_cast<WCHAR>(leaf[i]);
-    rename.length += sizeof(WCHAR);
-  }
+  // The name "/LOG=" gives may be in the system's code page; one that is not valid there is
+  // refused rather than guessed at.
+  int count = MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, destination + lstrlenA(folder), -1,
+                                  rename.name, MAX_PATH);
+  if (count <= 1)
+    return 0;
+  rename.length = static_cast<ULONG>((count - 1) * sizeof(WCHAR));
 
   HANDLE file = OpenIfSameFile(name, id, DELETE);
   if (file == INVALID_HANDLE_VALUE)

@@ -28,8 +28,8 @@ int GetFileIdentity(HANDLE file, FileIdentity *id);
 // link put there in the meantime, is left alone. Returns 1 when it deleted.
 int DeleteIfSameFile(const char *name, const FileIdentity &id);
 
-// Moves the file at name to destination (a full path whose last part is ASCII), replacing what
-// stands there (a link itself, never what it leads to), only when name still leads to the file
-// id. The move acts on that file as held open and into its folder as held open, so neither can
-// be swapped for another by name in between. Returns 1 when it moved.
+// Moves the file at name to destination (a full path), replacing what stands there (a link
+// itself, never what it leads to), only when name still leads to the file id. The move acts on
+// that file as held open and into its folder as held open, so neither can be swapped for another
+// by name in between. Returns 1 when it moved.
 int MoveIfSameFile(const char *name, const FileIdentity &id, const char *destination);

@@ -63,6 +63,7 @@ int BindPlatform() {
   Os.FindFirstFileA = FindFirstFileA;
   Os.FindClose = FindClose;
   Os.FileTimeToSystemTime = FileTimeToSystemTime;
+  Os.GetSystemTime = GetSystemTime;
   Os.CreateProcessA = CreateProcessA;
   Os.Sleep = Sleep;
   Os.GetProcAddress = GetProcAddress;

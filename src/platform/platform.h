@@ -44,6 +44,7 @@ struct PlatformOps {
   decltype(&::FindFirstFileA) FindFirstFileA;
   decltype(&::FindClose) FindClose;
   decltype(&::FileTimeToSystemTime) FileTimeToSystemTime;
+  decltype(&::GetSystemTime) GetSystemTime;
   decltype(&::CreateProcessA) CreateProcessA;
   decltype(&::Sleep) Sleep;
   decltype(&::GetProcAddress) GetProcAddress;

@@ -150,11 +150,31 @@ int ExecuteCopy(const CopyDecision &decision, const char *target, RunOutcome *ou
   return 1;
 }
 
+// The line of kLineFile* for what one copy did, from the outcome before and after it.
+static void LogCopyResult(const CopyDecision &decision, const char *target,
+                          const RunOutcome &before, const RunOutcome &after) {
+  // Read from what the execution counted, not from the decision: a target held at the rename
+  // goes the restart way, and a failed registration fails the copy.
+  const char *format = after.failures > before.failures                     ? kLineFileFailed
+                       : after.replaced > before.replaced                   ? kLineFileReplacedNow
+                       : after.restartOperations > before.restartOperations ? kLineFileAtRestart
+                       : decision.action != kCopyRefuse                     ? kLineFileFailed
+                       : decision.expansion == kNoPackageFile               ? kLineFileKeptNoPackage
+                       : decision.gate == kGateRefuseVersion                ? kLineFileKeptVersion
+                                                                            : kLineFileKeptTime;
+  char line[MAX_PATH + 60];
+  if (FormatText(line, sizeof line, format, target) >= 0)
+    AppendRunLog(line);
+}
+
 int CopySplFile(const char *source, const char *target, const RunOptions &options,
                 RunOutcome *outcome) {
   // One expansion serves the gate and the copy. It lies beside the target, where only
   // administrators write, so what the gate reads is what gets installed.
   CopyDecision decision;
+  const RunOutcome before = *outcome;
   DecideCopy(source, target, nullptr, options.force, &decision);
-  return ExecuteCopy(decision, target, outcome);
+  int copied = ExecuteCopy(decision, target, outcome);
+  LogCopyResult(decision, target, before, *outcome);
+  return copied;
 }

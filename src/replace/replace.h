@@ -16,6 +16,15 @@ inline constexpr char kLineNotNewer[] = "%s is older than %s \r\n";        // so
 inline constexpr char kLinePathTooLong[] = "wsprintf %s at %s FALSE \r\n"; // name, operation
 inline constexpr char kLineUnreadable[] = "CreateFile %s at CopySplFile FALSE \r\n"; // the file
 inline constexpr char kLineNotPlainName[] = "IsPlainFileName %s at %s FALSE \r\n";   // name, op.
+// What became of a listed file, one line each, in the log "/LOG=" asks for; each names the
+// installed file (the listed name, when no path was composed for it).
+inline constexpr char kLineFileReplacedNow[] = "%s replaced now \r\n";
+inline constexpr char kLineFileAtRestart[] = "%s replaced at the restart \r\n";
+inline constexpr char kLineFileKeptVersion[] = "%s kept: the installed version is greater \r\n";
+inline constexpr char kLineFileKeptTime[] = "%s kept: the package file is not newer \r\n";
+inline constexpr char kLineFileKeptNoPackage[] = "%s kept: no package file \r\n";
+inline constexpr char kLineFileAbsent[] = "%s absent: only present files are replaced \r\n";
+inline constexpr char kLineFileFailed[] = "%s failed \r\n";
 
 // lzcopy.cpp
 enum Expansion { kExpanded, kNoPackageFile, kNoRoom, kExpansionFailed, kPackageUnreadable };

@@ -17,6 +17,8 @@ void LogSkipped(const char *name, const char *operation, RunOutcome *outcome,
   char line[kTextCapacity + MAX_PATH];
   if (FormatText(line, sizeof line, format, name, operation) >= 0)
     AppendErrorLog(line);
+  if (FormatText(line, sizeof line, kLineFileFailed, name) >= 0)
+    AppendRunLog(line);
   ++outcome->failures;
 }
 
@@ -154,8 +156,14 @@ int CopySysFileIfPresent(const char *source, const char *target, const RunOption
     LogSkipped(target, "CopySysFileIfPresent", outcome);
     return 0;
   }
-  if (!present)
+  if (!present) {
+    Path path;
+    char line[MAX_PATH + 60];
+    if (ComposeTargetPath(kPatchLists[kSystemList], target, path) &&
+        FormatText(line, sizeof line, kLineFileAbsent, path) >= 0)
+      AppendRunLog(line);
     return 0;
+  }
   return CopySysFile(source, target, options, outcome);
 }
 

@@ -58,6 +58,7 @@ const char *MakeErrorLogName() {
 }
 
 int AppendErrorLog(const char *text) {
+  AppendRunLog(text);
   // Only an L run names the log; before that, and once it is closed, lines go nowhere.
   if (ErrorLogName[0] == 0)
     return 1;

@@ -1,8 +1,12 @@
 """Unattended runs for deployment tools, with the README's commands: "/QUIET" (in any case)
 shows no box and no Notepad, never restarts, keeps the L mode's log under the README's name,
 and tells by its exit code what happened: 3010 a restart finishes it, 0 nothing waits, 1603 a
-file could not be replaced (1619 and the other modes' codes: the unit tests' run table)."""
+file could not be replaced (1619 and the other modes' codes: the unit tests' run table). And the
+log of "/LOG=", in every mode, quiet or not; one that cannot be made stops the run (1622)."""
+import calendar
 import os
+import re
+import time
 
 from bed import VICTIM, row, Case, File, Link, TEMP, COMPANION
 
@@ -14,6 +18,28 @@ HELD = Case("quiet_held.dll", ("v1_0_0_9.dll", 0), ("v1_0_0_10.dll", 0), "kept",
 CUT = Case("quiet_cut.dll", ("v1_0_0_9.dll", 0), ("cut.dll_", 0), "version")
 CUT_LINES = "LZCopy {0} at CopyLZFile FALSE \r\nversion of {0} is greater than {1} \r\n".format(
     CUT.target(), CUT.source("2K", "C:\\pkg"))
+
+
+# The time (UTC) and the version text, then what the L mode logs and a line for each file.
+FIRST = (r"\d{4}-\d\d-\d\d \d\d:\d\d:\d\d UTC Kestova print processor patch for Kestova printer "
+         r"drivers Version 1\.003 \r\n")
+ABSENT = Case("quiet_absent.dll", None, ("v1_0_0_10.dll", 0), "kept", "SrcFiles")
+
+
+def logged(file, *done):
+    """The log at file: FIRST, then for each (case, what) the case's lines and its own."""
+    def check(r):
+        want = "".join((CUT_LINES if c is CUT else c.line("2K", "C:\\pkg")) +
+                       "%s %s \r\n" % (c.target(), what) for c, what in done)
+        got = r.file(file)
+        r.expect(file + " (a link: %s)" % os.path.islink(r.unix(file)),
+                 re.compile(FIRST + re.escape(want), re.S), got and got.decode("latin-1"))
+        stamp = calendar.timegm(time.strptime(got[:19].decode(), "%Y-%m-%d %H:%M:%S"))
+        folder, victim = file.rsplit("\\", 1)[0], r.sc["files"].get(VICTIM)
+        r.expect("the link's target, fresh files left in %s, UTC" % folder, (
+            victim and victim.encode(), [], True), (r.file(VICTIM), [n for n in r.listdir(
+                folder) if n.upper().startswith("KPP")], abs(stamp - time.time()) < 300))
+    return check
 
 
 def quiet(kept=None, held=False):
@@ -32,9 +58,13 @@ def quiet(kept=None, held=False):
 
 
 for name, args, windows, cases, files, pre, code, check in [
-    ("quiet_patch_replaces_and_leaves_the_restart_to_the_tool", "/QUIET", "win7",
-     [COPIED, HELD], {"C:\\pkg\\tolvanix-check.exe": File("../tolvanix-check.exe")},
-     ["hold " + HELD.target()], 3010, quiet(held=True)),
+    # Its /LOG= file replaces a link, and tells what became of each file.
+    ("quiet_patch_replaces_and_leaves_the_restart_to_the_tool", "/QUIET /LOG=C:\\logs\\run.log",
+     "win7", [COPIED, HELD, ABSENT], {"C:\\pkg\\tolvanix-check.exe": File("../tolvanix-check.exe"),
+                                     "C:\\logs\\run.log": Link(VICTIM), VICTIM: "must stay as it is"},
+     ["hold " + HELD.target()], 3010, lambda r: (logged(
+         "C:\\logs\\run.log", (COPIED, "replaced now"), (HELD, "replaced at the restart"),
+         (ABSENT, "absent: only present files are replaced"))(r), quiet(held=True)(r))),
     ("quiet_log_patch_with_a_failed_expansion_exits_1603", "/L /QUIET", "winxp",
      [COPIED, CUT], {KEPT: "the log of an earlier run\r\n"}, [], 1603,
      quiet(CUT_LINES.encode("latin-1"))),
@@ -47,3 +77,19 @@ for name, args, windows, cases, files, pre, code, check in [
 ]:
     row(name, args=args, windows=windows, cases=cases, files=dict(COMPANION, **files), pre=pre,
         exit=code, answer="ok", check=check)
+
+
+# /LOG=FILE's mode is still the letter after the first "/", so "/LOG=... /D" is the L mode.
+for name, args, mode, windows, cases, files, pre, code, check in [
+    ("log_file_of_an_l_run_named_first_and_quoted_holds_the_l_lines_and_each_file",
+     '/LOG="C:\\my logs\\run.log" /D', "L", "winxp", [COPIED, CUT], {"C:\\my logs\\": ""}, [], 0,
+     logged("C:\\my logs\\run.log", (COPIED, "replaced now"), (CUT, "failed"))),
+    # No such folder: nothing is done, not even the spooler's stop or the companion's load.
+    ("log_file_in_a_missing_folder_stops_the_run_with_1622", "/L /QUIET /LOG=C:\\none\\run.log",
+     None, "win7", [Case(COPIED.name, COPIED.installed, COPIED.package, "kept")], {}, [], 1622,
+     lambda r: r.expect("C:\\none, the kept log", (False, None),
+                        (os.path.exists(r.unix("C:\\none")), r.file(KEPT)))),
+]:
+    row(name, args=args, mode=mode, windows=windows, cases=cases, exit=code, check=check, pre=pre,
+        files=dict(COMPANION, **files), calls=[] if code == 1622 else None,
+        log=CUT_LINES if CUT in cases else None)

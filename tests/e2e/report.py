@@ -5,6 +5,7 @@ import os
 import re
 
 from bed import VICTIM, row, File, Link, TEMP, SYS
+from quiet import logged
 
 REPORT = TEMP + "\\tolvanix.log"
 FIXED = ["kvqrt7xb.dll", "kvqrtwyn.dll", "kvhl05c.exe", "kvsrv05c.exe", "kvsrv05c.ksi",
@@ -61,15 +62,17 @@ def in_utc(r):
            + present(FIXED[5], "0020", P) + present("kvplain.dll", "0020", P)
            + present("kvversion.dll", "0020", V, "1.0.0.10") + absent("kvabsent.dll")
            + present("kvreadonly.dll", "0021", P) + present("drivers", "0010"))(r)
+    logged("C:\\logs\\d.log")(r)  # the first line alone, in UTC, over an earlier log
 
 
-row("report_records_fixed_and_listed_files_in_utc", args="/D", mode="D", env={"TZ": "HST10"},
+row("report_records_fixed_and_listed_files_in_utc", args="/D /LOG=C:\\logs\\d.log", mode="D",
+    env={"TZ": "HST10"},
     ini={"KVSPLPROC": ["kvplain.dll", "kvversion.dll", "kvabsent.dll", "kvreadonly.dll",
                        "drivers", ("6", "kvbeyondgap.dll")]}, src="kvsrc.exe",
     files=dict({SYS + "\\" + n: ("plain", PLAIN) for n in (FIXED[5], "kvplain.dll", "kvreadonly.dll")},
                **{SYS + "\\kvqrt7xb.dll": (File("v1_0_0_9.dll"), VERSIONED), SYS + "\\kvsrc.exe": "x",
                   SYS + "\\kvversion.dll": (File("v1_0_0_10.dll"), VERSIONED),
-                  SYS + "\\kvbeyondgap.dll": "x"}),
+                  SYS + "\\kvbeyondgap.dll": "x", "C:\\logs\\d.log": "an earlier log"}),
     pre=["attrib.exe +r %s\\kvreadonly.dll" % SYS, "window KestovaSplProcXPwrapper|KvSplSvc2",
          "window KestovaSplProcXP|KvSplSvc"], check=in_utc)
 

@@ -1,5 +1,6 @@
 // The gate's reading of a FileVersion, and the compressed copy where only the seam breaks it.
 #include <algorithm>
+#include <map>
 #include <vector>
 
 #include "testing.h"
@@ -37,33 +38,39 @@ static BOOL WINAPI FakeMove(LPCSTR from, LPCSTR to, DWORD flags) {
 // seen: the lines (L LZCopy, M MoveFileEx, C CopyLZFile, U the installed and S the package file
 // cannot be read, V the version line), the result and the outcome's failures, restart
 // operations and files replaced, the restart registrations, an expansion left beside the
-// target, and the version the target holds.
+// target, the version the target holds, and the run log's line for the file (F failed, N
+// replaced now, R at the restart, V kept for its version) after the first line and the lines.
 TEST(Copy, AFailedCopyOrWhatCannotBeReadOrExpandedKeepsTheInstalledFileAndRegistersNothing) {
   // clang-format off
   const struct { const char *installed; char holdTarget; const char *package; char holdSource;
                  int forced; char failure; const char *lines, *seen; } rows[] = {
-      {"v1_0_0_9.dll", 0, "payload.txt_", 0, 1, 'H', "LC", "0200||0|9"},
-      {"v1_0_0_9.dll", 'x', "payload.txt_", 0, 1, 'H', "LC", "0200||0|9"},
-      {"v1_0_0_9.dll", 0, "payload.txt_", 0, 1, 'R', "", "1020|ta>- kv>ta |1|9"},
-      {"v1_0_0_9.dll", 'x', "payload.txt", 0, 1, '1', "MC", "0200|ta>- |0|9"},
-      {"v1_0_0_9.dll", 'x', "payload.txt", 0, 1, '2', "MC", "0210|ta>- kv>ta |1|9"},
-      {"v1_0_0_10.dll", 'x', "v1_0_0_9.dll", 0, 0, 0, "U", "0100||0|10"},
-      {"v1_0_0_9.dll", 'r', "v1_0_0_10.dll", 0, 0, 0, "", "1020|ta>- kv>ta |1|9"},
-      {"v1_0_0_9.dll", 0, "v1_0_0_10.dll", 'x', 0, 0, "S", "0100||0|9"},
-      {"v1_0_0_9.dll", 0, "", 0, 0, 0, "S", "0100||0|9"},
-      {"v1_0_0_9.dll", 0, "kwaj.dll_", 0, 1, 0, "LC", "0200||0|9"},
-      {"v1_0_0_9.dll", 0, "sz.dll_", 0, 1, 0, "LC", "0200||0|9"},
-      {"v1_0_0_9.dll", 0, "szdd_b.dll_", 0, 0, 0, "LV", "0100||0|9"},
-      {"v1_0_0_9.dll", 0, "v1_0_0_10.dll_", 0, 0, 0, "", "1001||0|10"}};
+      {"v1_0_0_9.dll", 0, "payload.txt_", 0, 1, 'H', "LC", "0200||0|9|F"},
+      {"v1_0_0_9.dll", 'x', "payload.txt_", 0, 1, 'H', "LC", "0200||0|9|F"},
+      {"v1_0_0_9.dll", 0, "payload.txt_", 0, 1, 'R', "", "1020|ta>- kv>ta |1|9|R"},
+      {"v1_0_0_9.dll", 'x', "payload.txt", 0, 1, '1', "MC", "0200|ta>- |0|9|F"},
+      {"v1_0_0_9.dll", 'x', "payload.txt", 0, 1, '2', "MC", "0210|ta>- kv>ta |1|9|F"},
+      {"v1_0_0_10.dll", 'x', "v1_0_0_9.dll", 0, 0, 0, "U", "0100||0|10|F"},
+      {"v1_0_0_9.dll", 'r', "v1_0_0_10.dll", 0, 0, 0, "", "1020|ta>- kv>ta |1|9|R"},
+      {"v1_0_0_9.dll", 0, "v1_0_0_10.dll", 'x', 0, 0, "S", "0100||0|9|F"},
+      {"v1_0_0_9.dll", 0, "", 0, 0, 0, "S", "0100||0|9|F"},
+      {"v1_0_0_9.dll", 0, "kwaj.dll_", 0, 1, 0, "LC", "0200||0|9|F"},
+      {"v1_0_0_9.dll", 0, "sz.dll_", 0, 1, 0, "LC", "0200||0|9|F"},
+      {"v1_0_0_9.dll", 0, "szdd_b.dll_", 0, 0, 0, "LV", "0100||0|9|F"},
+      {"v1_0_0_9.dll", 0, "v1_0_0_10.dll_", 0, 0, 0, "", "1001||0|10|N"},
+      {"v1_0_0_10.dll", 0, "v1_0_0_9.dll", 0, 0, 0, "V", "0000||0|10|V"}};
+  const std::map<char, std::string> words = {{'F', "failed"}, {'N', "replaced now"},
+      {'R', "replaced at the restart"}, {'V', "kept: the installed version is greater"}};
   // clang-format on
   static auto realCopy = Os.LZCopy;
   SEAM(LZCopy, [](INT in, INT out) WINAPI -> LONG {
     return g_failure != 'H' ? realCopy(in, out) : (_lwrite(out, "partial", 7), LZERROR_WRITE);
   });
   SEAM(MoveFileExA, FakeMove);
+  SEAM(GetSystemTime, [](LPSYSTEMTIME t) WINAPI { *t = {2001, 2, 6, 3, 4, 5, 6, 7}; });
   for (const auto &r : rows) {
     Log log;
     g_dir = NewFolder(), g_failure = r.failure, g_registered = "";
+    EXPECT_TRUE(OpenRunLog((g_dir + "\\run.log").c_str()));
     std::string target = g_dir + "\\target.dll", source = g_dir + "\\package", lines;
     CopyFileA((g_testfiles + r.installed).c_str(), target.c_str(), FALSE);
     *r.package ? CopyFileA((g_testfiles + r.package).c_str(), source.c_str(), FALSE)
@@ -74,8 +81,8 @@ TEST(Copy, AFailedCopyOrWhatCannotBeReadOrExpandedKeepsTheInstalledFileAndRegist
     };
     HANDLE heldTarget = hold(target, r.holdTarget), heldSource = hold(source, r.holdSource);
     RunOutcome o = {};
-    int result = CopySplFile(source.c_str(), target.c_str(), {kOsTag2K, r.forced, 0}, &o);
-    CloseHandle(heldTarget), CloseHandle(heldSource);
+    int result = CopySplFile(source.c_str(), target.c_str(), {kOsTag2K, r.forced, 0, 0, ""}, &o);
+    CloseHandle(heldTarget), CloseHandle(heldSource), KeepRunLog();
     for (char c : std::string(r.lines))
       lines += c == 'V' ? "version of " + target + " is greater than " + source + " \r\n"
                         : std::string(c == 'L'   ? "LZCopy "
@@ -93,9 +100,14 @@ TEST(Copy, AFailedCopyOrWhatCannotBeReadOrExpandedKeepsTheInstalledFileAndRegist
                   g_registered + "|" +
                   std::to_string(FindClose(FindFirstFileA((g_dir + "\\kv*").c_str(), &kv))) + "|" +
                   (version + std::min(6, lstrlenA(version))),
-              lines + r.seen)
+              lines + std::string(r.seen).substr(0, strlen(r.seen) - 2))
         << r.installed << " " << r.holdTarget << " " << r.package << " " << r.holdSource << " "
         << r.failure;
+    EXPECT_EQ(ReadFileBytes(g_dir + "\\run.log"),
+              "2001-02-03 04:05:06 UTC Kestova print "
+              "processor patch for Kestova printer drivers Version 1.003 \r\n" +
+                  lines + target + " " + words.at(r.seen[strlen(r.seen) - 1]) + " \r\n")
+        << r.installed << r.package;
   }
 }
 

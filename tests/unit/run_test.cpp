@@ -1,6 +1,8 @@
 // The run control: the mode, the Windows class and the program's folder.
 #include "testing.h"
 
+using namespace std::string_literals;
+
 static std::string g_seen;
 // '9' 98, '5' 95, '4' NT 4.0, 'n' NT 3.51, '2' 2000, 'x' XP, '3' 2003, '7' 7, 'w' 10, else fails.
 static char g_windows;
@@ -74,6 +76,55 @@ TEST(Run, TheModeIsTheFirstSwitchLetterElseTheFileNamesAndWindows98RunsNone) {
           << r.file << " " << r.args << " on " << os;
       EXPECT_EQ(ReadFileBytes(g_temp + "tolvanix.log") != "", os != '9' && r.mode == 'D') << r.args;
     }
+}
+
+// "/LOG=FILE" in any case, anywhere: FILE runs to the next blank (or tab), or between double
+// quotes; the first counts, an overlong one is empty, and no option is found inside FILE. Each
+// row: the arguments, then the tag ("-" none), /FOW, /QUIET, /LOG and FILE. A FILE that cannot
+// be made stops the run before anything is done (the service manager, #, is never asked):
+// quiet 1622, else one OK box and 0; nothing is left behind.
+static std::string g_boxes;
+TEST(Run, TheLogsFileIsANameNoOptionIsFoundInAndOneThatCannotBeMadeStopsTheRun) {
+  const std::string longName = "C:\\" + std::string(256, 'a') + ".log", dir = NewFolder();
+  // clang-format off
+  for (const auto &r : std::vector<std::pair<std::string, std::string>>{
+      {"/LOG=C:\\l\\a.log /QUIET", "- 0 1 1 C:\\l\\a.log"},
+      {"/d /log=\"C:\\My /QUIET\\x/FOW.log\" /OS=NT", "NT 0 0 1 C:\\My /QUIET\\x/FOW.log"},
+      {"/LOG=x/FOW/quiet/OS=2000", "- 0 0 1 x/FOW/quiet/OS=2000"},
+      {"/Log=C:\\a.log/OS=NT\t/FOW", "- 1 0 1 C:\\a.log/OS=NT"},
+      {"/QUIET/LOG=\"C:\\a b", "- 0 1 1 C:\\a b"}, {"/LOGX=a /OS=2000", "2K 0 0 0 "},
+      {"/OS=2000 /LOG= /LOG=b /FOW", "2K 1 0 1 "}, {"/LOG=" + longName + " /quiet", "- 0 1 1 "},
+      {"/LOG=\"" + longName.substr(4) + "\"", "- 0 0 1 " + longName.substr(4)}}) {
+    // clang-format on
+    RunOptions o = {};
+    ApplyOptions(r.first.c_str(), &o);
+    EXPECT_EQ(std::string(*o.tag.text ? o.tag.text : "-") + " " + std::to_string(o.force) + " " +
+                  std::to_string(o.quiet) + " " + std::to_string(o.log) + " " + o.logFile,
+              r.second)
+        << r.first;
+  }
+  MakePackageFolders(dir + "\\"), CreateDirectoryA((dir + "\\sub").c_str(), nullptr);
+  WriteFileBytes(dir + "\\ro.log", "old"), SetFileAttributesA((dir + "\\ro.log").c_str(), 1);
+  SEAM(GetModuleFileNameA, FakeModuleName);
+  SEAM(MessageBoxA, [](HWND, LPCSTR text, LPCSTR caption, UINT type) WINAPI {
+    return g_boxes += std::to_string(type) + text + "|" + caption, IDCANCEL;
+  });
+  SEAM(OpenSCManagerA,
+       [](LPCSTR, LPCSTR, DWORD) WINAPI -> SC_HANDLE { return g_boxes += "#", nullptr; });
+  g_program = dir + "\\setup.exe";
+  for (const std::string &file : {"x.log"s, "C:x.log"s, dir + "\\none\\x.log", dir + "\\NUL",
+                                  dir + "\\", dir + "\\sub", dir + "\\ro.log", ""s})
+    for (const char *quiet : {" /QUIET", ""}) {
+      int exit =
+          (g_boxes = "", RunTolvanix(GetModuleHandleA(nullptr), ("/LOG=" + file + quiet).c_str()));
+      EXPECT_EQ(g_boxes + "=" + std::to_string(exit),
+                *quiet ? "=1622"
+                       : "0The log file cannot be created:\n" + file +
+                             "\nNothing was changed.|Kestova PrintProcessor patch=0")
+          << file << quiet;
+    }
+  WIN32_FIND_DATAA found;
+  EXPECT_EQ(FindFirstFileA((dir + "\\KPP*").c_str(), &found), INVALID_HANDLE_VALUE);
 }
 
 // Quiet exit codes: the first of 1619, 1603, 3010 that applies, else 0; a spooler that ran at
