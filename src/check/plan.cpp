@@ -12,6 +12,7 @@ namespace {
 const int kLineCapacity = 600;
 // A reason may name every operation waiting for a file (PendingList's text).
 const int kReasonCapacity = 1400;
+const char kNothingStands[] = "nothing: the waiting operations remove it";
 
 struct Entry {
   const PatchList *list;
@@ -231,6 +232,7 @@ void VerifyEntry(const Walk &walk, const Entry &entry, const char *source, const
       (same || CanReadInstalledFile(target))) {
     GateReading reading;
     GateDecision decision = DecideSplFile(scratch.name, standing, walk.options->force, &reading);
+    AddField(record, "after the restart", standing[0] ? standing : kNothingStands);
     AddGateFields(record, reading);
     if (decision == kGateReplace) {
       // What an earlier run left for the restart takes the package file's place again.
@@ -347,8 +349,7 @@ void PredictEntry(const Walk &walk, const Entry &entry, const char *source, cons
   DiscardDecision(&decision);
   if (decision.earlier)
     AddField(record, "after the restart",
-             decision.standing[0] ? decision.standing
-                                  : "nothing: the waiting operations remove it");
+             decision.standing[0] ? decision.standing : kNothingStands);
   if (decision.expansion != kNoRoom && !decision.unreadable)
     AddGateFields(record, decision.reading);
   walk.tally->outcome.failures += decision.failures;
