@@ -1,5 +1,7 @@
 // The gate's reading of a FileVersion, and the compressed copy where only the seam breaks it.
 #include <algorithm>
+#include <map>
+#include <sstream>
 #include <vector>
 
 #include "testing.h"
@@ -171,7 +173,7 @@ TEST(Companion, NothingIsCalledOutsideTheLoadAndOtherRequestsComeBackOnXpOnly) {
 // there, here through the seam since Wine makes none), and the restart's operations are walked
 // in order to the file that stands at the target after them.
 TEST(Pending, NamesCompareAsWindowsTakesThemAndTheLastMoveThatCanSucceedStands) {
-  std::string dir = NewFolder(), target = dir + "\\Long Folder\\target.dll";
+  std::string dir = NewFolder(), target = dir + "\\Long Folder\\target.dll", upper = target;
   CreateDirectoryA((dir + "\\Long Folder").c_str(), nullptr);
   for (const char *name : {"\\Long Folder\\target.dll", "\\k1", "\\k2"})
     WriteFileBytes(dir + name, name);
@@ -186,19 +188,18 @@ TEST(Pending, NamesCompareAsWindowsTakesThemAndTheLastMoveThatCanSucceedStands) 
   });
   // T the target, S its short name, U it in upper case, A an absent target, W a wildcard that
   // matches it, k1 and k2 files that are there, k3 none; each with "\??\" but U; "!": replacing.
+  std::transform(upper.begin(), upper.end(), upper.begin(), ::toupper);
+  std::map<std::string, std::string> paths;
+  // clang-format off
+  for (auto [key, name] : {std::pair("T", "Long Folder\\target.dll"), {"A", "absent.dll"},
+                           {"S", "LONGFO~1\\TARGET~1.DLL"}, {"W", "Long Folder\\*.dll"},
+                           {"k1", "k1"}, {"k2", "k2"}, {"k3", "k3"}})
+    paths[key] = dir + "\\" + name;
+  // clang-format on
   auto named = [&](const std::string &n) {
     std::string name = n.substr(n[0] == '!');
-    std::string path = name == "T"   ? target
-                       : name == "S" ? dir + "\\LONGFO~1\\TARGET~1.DLL"
-                       : name == "U" ? target
-                       : name == "A" ? dir + "\\absent.dll"
-                       : name == "W" ? dir + "\\Long Folder\\*.dll"
-                                     : dir + "\\" + name;
-    if (name == "U")
-      std::transform(path.begin(), path.end(), path.begin(), ::toupper);
-    return name.empty()
-               ? name
-               : std::string(n[0] == '!' ? "!" : "") + (name == "U" ? "" : "\\??\\") + path;
+    return name.empty() ? name
+                        : n.substr(0, n[0] == '!') + (name == "U" ? upper : "\\??\\" + paths[name]);
   };
   // The target, its operations ("from>to", to empty: a deletion), then how many concern the
   // target and the file that stands there after them.
@@ -210,19 +211,13 @@ TEST(Pending, NamesCompareAsWindowsTakesThemAndTheLastMoveThatCanSucceedStands) 
       {"T", "k1>k2 k2>", "0 T"}, {"A", "k1>A", "1 k1"}, {"A", "k1>A k2>A", "2 k1"}};
   // clang-format on
   for (const auto &r : rows) {
-    std::string text, operations = r.operations, want = r.seen;
-    for (size_t at = 0; at < operations.size();) {
-      size_t end = std::min(operations.find(' ', at), operations.size());
-      size_t arrow = operations.find('>', at);
-      text += named(operations.substr(at, arrow - at)) + '\0' +
-              named(operations.substr(arrow + 1, end - arrow - 1)) + '\0';
-      at = end + 1;
-    }
+    std::string text, op, seen = r.seen;
+    for (std::istringstream in(r.operations); in >> op;)
+      text += named(op.substr(0, op.find('>'))) + '\0' + named(op.substr(op.find('>') + 1)) + '\0';
     PendingOperations pending = {text.empty() ? nullptr : &text[0], DWORD(text.size())};
     Path standing;
     int count = FindStandingFile(pending, PlainName(named(r.target).c_str()), standing);
-    if (want.size() > 2)
-      want = want.substr(0, 2) + PlainName(named(want.substr(2)).c_str());
+    std::string want = seen.substr(0, 2) + PlainName(named(seen.substr(2)).c_str());
     EXPECT_EQ(std::to_string(count) + " " + standing, want) << r.target << ": " << r.operations;
   }
 }
