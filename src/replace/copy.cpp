@@ -152,8 +152,9 @@ int ExecuteCopy(const CopyDecision &decision, const char *target, RunOutcome *ou
     return 0;
   }
   DWORD attributes = Os.GetFileAttributesA(target);
+  // Absent, it waits for a move that earlier operations make: nothing to clear yet.
   if (attributes == INVALID_FILE_ATTRIBUTES)
-    return 0;
+    return decision.earlier != 0;
   // Also when the replacement waits for the restart: a read-only file would not be deleted
   // by the pending operation, and the new file must not come in read-only either.
   if (!Os.SetFileAttributesA(target, attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY)))
