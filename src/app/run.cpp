@@ -105,9 +105,14 @@ static unsigned char LetterFromFileName() {
 
 // The patch in its order: the print processors with the spooler stopped, the companion told
 // to stop its helper service around the system files.
-static RunOutcome RunPatch(const RunOptions &options, unsigned osClass, char *message) {
+static RunOutcome RunPatch(const RunOptions &given, unsigned osClass, char *message) {
   RunOutcome outcome;
   FillBytes(&outcome, sizeof outcome, 0);
+  // What earlier runs left for the restart, read once for every copy of this one.
+  PendingOperations pending;
+  LoadPendingOperations(&pending);
+  RunOptions options = given;
+  options.pending = &pending;
   outcome.packageUnusable = FindPackageProblem(nullptr, options.tag) != kPackageUsable;
   // A deployment tool must not hear "done" from a machine that can no longer print.
   int spoolerRan = 0;
@@ -125,6 +130,7 @@ static RunOutcome RunPatch(const RunOptions &options, unsigned osClass, char *me
   PatchSystemFiles(options, &outcome);
   KvSplServiceControl(kStartRequest);
   UnloadPrintProcessor();
+  FreePendingOperations(&pending);
   if (spoolerRan && !WaitForServiceRunning("spooler", 30000))
     outcome.spoolerDown = 1;
   Os.LoadStringA(ProgramInstance, IDS_RESTART, message, kTextCapacity);

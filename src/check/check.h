@@ -22,9 +22,6 @@ extern CheckState Check;
 struct CheckPlatformOps {
   decltype(&::GetStdHandle) GetStdHandle;
   decltype(&::GetFullPathNameA) GetFullPathNameA;
-  decltype(&::RegOpenKeyExA) RegOpenKeyExA;
-  decltype(&::RegQueryValueExA) RegQueryValueExA;
-  decltype(&::RegCloseKey) RegCloseKey;
   // Who may write to the package.
   decltype(&::FindNextFileA) FindNextFileA;
   decltype(&::GetDriveTypeA) GetDriveTypeA;
@@ -128,20 +125,6 @@ struct PlanTally {
 };
 int PlanPatch(const char *folder, const RunOptions &options, PlanTally *tally);
 int VerifyPatch(const char *folder, const RunOptions &options);
-
-// The restart operations waiting in PendingFileRenameOperations, read once per plan or verify.
-struct PendingOperations {
-  char *text;
-  DWORD size;
-};
-// Returns 1 (text null when nothing waits), or 0 when the value cannot be read.
-int LoadPendingOperations(PendingOperations *pending);
-void FreePendingOperations(PendingOperations *pending);
-// Calls action for every operation on target: from is the file to be moved, to its new name
-// ("" for a deletion). Returns how many there were.
-typedef void (*PendingAction)(const char *from, const char *to, void *context);
-int ForEachPendingOperation(const PendingOperations &pending, const char *target,
-                            PendingAction action, void *context);
 
 // command.cpp --------------------------------------------------------------------------------
 

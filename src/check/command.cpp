@@ -59,7 +59,10 @@ const char kHelp[] =
     "                    then it is replaced at the restart, unless it cannot even be\r\n"
     "                    read: then the copy fails\r\n"
     "  at the restart    operations already waiting in the registry for the next\r\n"
-    "                    restart\r\n"
+    "                    restart; they are carried out after the patch run, so the\r\n"
+    "                    gate judges the package file against the file they leave\r\n"
+    "  after the restart the file those operations leave at the installed file's\r\n"
+    "                    name; a copy the gate lets through waits behind them\r\n"
     "  version           the FileVersion text; the gate takes each number's digits\r\n"
     "                    as hexadecimal ones and, where it reads the text otherwise,\r\n"
     "                    says so\r\n"
@@ -77,9 +80,10 @@ const char kHelp[] =
     "                    compressed in a form the system cannot expand), 3010 an\r\n"
     "                    operation waits for the restart, else 0; all but a spooler\r\n"
     "                    that does not run again, which no preview can know\r\n"
-    "  state (verify)    replaced, waits for the restart, kept, not replaced,\r\n"
-    "                    absent, installed file: unreadable, or what is wrong with\r\n"
-    "                    the package file\r\n"
+    "  state (verify)    replaced, waits for the restart, undone at the restart\r\n"
+    "                    (what waits leaves another file there), kept, not\r\n"
+    "                    replaced, absent, installed file: unreadable, or what is\r\n"
+    "                    wrong with the package file\r\n"
     "  log line          a line that the patcher's /L mode would write for this file\r\n";
 
 // Takes the next blank-separated word from *cursor into word (cap characters); quotes group

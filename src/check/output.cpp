@@ -10,9 +10,6 @@ void BindCheckPlatform() {
   CheckOs.GetStdHandle = GetStdHandle;
   CheckOs.GetFullPathNameA = GetFullPathNameA;
   HMODULE advapi = LoadSystemLibrary("advapi32.dll");
-  Bind(CheckOs.RegOpenKeyExA, advapi, "RegOpenKeyExA", &UnavailableReg);
-  Bind(CheckOs.RegQueryValueExA, advapi, "RegQueryValueExA", &UnavailableReg);
-  Bind(CheckOs.RegCloseKey, advapi, "RegCloseKey", &UnavailableReg);
   CheckOs.FindNextFileA = FindNextFileA;
   CheckOs.GetDriveTypeA = GetDriveTypeA;
   CheckOs.GetVolumeInformationA = GetVolumeInformationA;

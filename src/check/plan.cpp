@@ -10,15 +10,9 @@
 namespace {
 
 const int kLineCapacity = 600;
-
-// "\??\C:\x" and "!\??\C:\x" (replace existing) both name C:\x.
-const char *PlainName(const char *name) {
-  if (name[0] == '!')
-    ++name;
-  if (name[0] == '\\' && name[1] == '?' && name[2] == '?' && name[3] == '\\')
-    name += 4;
-  return name;
-}
+// A reason may name every operation waiting for a file (PendingList's text).
+const int kReasonCapacity = 1400;
+const char kNothingStands[] = "nothing: the waiting operations remove it";
 
 struct Entry {
   const PatchList *list;
@@ -42,7 +36,7 @@ struct PendingList {
 void CollectPending(const char *from, const char *to, void *context) {
   PendingList *list = static_cast<PendingList *>(context);
   char item[kLineCapacity];
-  if (to[0] && lstrcmpiA(from, list->target) == 0)
+  if (to[0] && SameFileName(from, list->target))
     FormatText(item, sizeof item, "%smove it to %s", list->text[0] ? "; " : "", to);
   else if (to[0])
     FormatText(item, sizeof item, "%smove %s onto it", list->text[0] ? "; " : "", from);
@@ -173,7 +167,7 @@ void BeginEntryRecord(CheckRecord *record, const Entry &entry, const char *sourc
 // The outcome of one entry, as both forms give it and the summary counts it.
 void AddOutcome(CheckRecord *record, const Walk &walk, const char *name, const char *value,
                 const char *reason) {
-  char text[kLineCapacity];
+  char text[kReasonCapacity + 64];
   AddJsonField(record, name, value);
   if (reason[0]) {
     AddJsonField(record, "reason", reason);
@@ -220,17 +214,37 @@ Installed AddInstalledFields(CheckRecord *record, const char *target) {
   return is;
 }
 
-// After the restart: whether the installed file holds the package file, or why not.
+// After the restart: whether the installed file holds the package file, or why not. Before it,
+// whether the operations waiting for the file leave the package file there.
 void VerifyEntry(const Walk &walk, const Entry &entry, const char *source, const char *target,
                  int waiting, CheckRecord *record) {
   const char *section = entry.list->section;
   Scratch scratch;
   Expansion expansion = ExpandToScratch(source, &scratch);
   int same = expansion == kExpanded && SameContent(scratch.name, target);
+  Path standing;
+  FindStandingFile(*walk.pending, target, standing);
+  int stands = expansion == kExpanded && standing[0] && SameContent(scratch.name, standing);
   const char *state;
   const char *reason = "";
   char problem[64];
-  if (expansion != kExpanded) {
+  if (waiting && expansion == kExpanded && !stands && lstrcmpiA(standing, target) != 0 &&
+      (same || CanReadInstalledFile(target))) {
+    GateReading reading;
+    GateDecision decision = DecideSplFile(scratch.name, standing, walk.options->force, &reading);
+    AddField(record, "after the restart", standing[0] ? standing : kNothingStands);
+    AddGateFields(record, reading);
+    if (decision == kGateReplace) {
+      // What an earlier run left for the restart takes the package file's place again.
+      state = "undone at the restart";
+      ReportFinding(kWarning, target, section, entry.key,
+                    standing[0] ? "the restart puts an older file there than the package file"
+                                : "the restart deletes it");
+    } else {
+      state = "kept";
+      reason = "the restart puts a file there that the package file is not newer than";
+    }
+  } else if (expansion != kExpanded) {
     const char *word = ReportUnusablePackageFile(source, expansion, section, entry.key);
     AddJsonField(record, "problem", word);
     FormatText(problem, sizeof problem, "package file: %s", word);
@@ -249,9 +263,13 @@ void VerifyEntry(const Walk &walk, const Entry &entry, const char *source, const
   } else if (same) {
     state = "replaced";
   } else if (waiting) {
+    // A replacement of its own is a deletion and a move: more waits from an earlier run.
     state = "waits for the restart";
+    reason = waiting > 2 ? "behind operations an earlier run left for it" : "";
     ReportFinding(kWarning, target, section, entry.key,
-                  "not replaced yet: it waits for the restart");
+                  waiting > 2 ? "not replaced yet: it waits for the restart, behind operations "
+                                "an earlier run left for it"
+                              : "not replaced yet: it waits for the restart");
   } else {
     GateReading reading;
     GateDecision decision = DecideSplFile(scratch.name, target, walk.options->force, &reading);
@@ -271,9 +289,10 @@ void VerifyEntry(const Walk &walk, const Entry &entry, const char *source, const
 }
 
 // Why the decision is what it is, in the record's words; findings say the rest in full.
+// waiting names the operations that already wait for the target; buf holds a reason made here.
 const char *ExplainDecision(const CopyDecision &d, const Installed &is, int forced,
                             const char *because, const Entry &entry, const char *source,
-                            const char *target) {
+                            const char *target, const char *waiting, char *buf, int cap) {
   if (d.expansion == kNoRoom) {
     ReportFinding(kError, source, entry.list->section, entry.key,
                   "the copy would fail: the package file cannot be expanded beside the target");
@@ -292,6 +311,22 @@ const char *ExplainDecision(const CopyDecision &d, const Installed &is, int forc
   }
   if (because[0] && (d.action == kCopyRefuse || d.action == kCopyFail))
     return because;
+  if (d.earlier && (d.action == kCopyReplaceAtRestart || d.action == kCopyRefuse)) {
+    int behind = d.action == kCopyReplaceAtRestart;
+    ReportFinding(kWarning, target, entry.list->section, entry.key,
+                  behind ? "restart operations already wait for it: the copy must wait behind "
+                           "them, or they would undo it"
+                         : "restart operations already wait for it, and leave a file the "
+                           "package file is not newer than: the patcher refuses");
+    FormatText(buf, cap,
+               behind                         ? "behind the operations waiting for it: %s"
+               : d.gate == kGateRefuseVersion ? "the operations waiting for it leave a greater "
+                                                "version: %s"
+                                              : "the operations waiting for it leave a file "
+                                                "that is not older: %s",
+               waiting);
+    return buf;
+  }
   if (d.gate == kGateRefuseVersion)
     return "the installed version is greater";
   if (d.gate == kGateRefuseTime)
@@ -306,12 +341,15 @@ const char *ExplainDecision(const CopyDecision &d, const Installed &is, int forc
 
 // Before the run: the copy's own decision over an expansion in the temp folder, shown.
 void PredictEntry(const Walk &walk, const Entry &entry, const char *source, const char *target,
-                  const Installed &is, CheckRecord *record) {
+                  const Installed &is, const char *waiting, CheckRecord *record) {
   char temp[MAX_PATH];
   GetTempFolder(temp);
   CopyDecision decision;
-  DecideCopy(source, target, temp, walk.options->force, &decision);
+  DecideCopy(source, target, temp, walk.options->force, walk.pending, &decision);
   DiscardDecision(&decision);
+  if (decision.earlier)
+    AddField(record, "after the restart",
+             decision.standing[0] ? decision.standing : kNothingStands);
   if (decision.expansion != kNoRoom && !decision.unreadable)
     AddGateFields(record, decision.reading);
   walk.tally->outcome.failures += decision.failures;
@@ -329,8 +367,10 @@ void PredictEntry(const Walk &walk, const Entry &entry, const char *source, cons
     FormatText(because, sizeof because, "package file: %s", problem);
   static const char *const kVerdicts[] = {"replace now", "replace at the restart", "refuse",
                                           "refuse"};
+  char reason[kReasonCapacity];
   AddOutcome(record, walk, "decision", kVerdicts[decision.action],
-             ExplainDecision(decision, is, walk.options->force, because, entry, source, target));
+             ExplainDecision(decision, is, walk.options->force, because, entry, source, target,
+                             waiting, reason, sizeof reason));
   AddLogLines(record, decision.lines);
 }
 
@@ -405,7 +445,7 @@ void PlanEntry(const Walk &walk, const Entry &entry) {
   if (walk.verify)
     VerifyEntry(walk, entry, source, target, waiting, &record);
   else
-    PredictEntry(walk, entry, source, target, is, &record);
+    PredictEntry(walk, entry, source, target, is, pending.text, &record);
   EmitRecord(&record);
 }
 
@@ -499,69 +539,6 @@ int Run(const char *folder, const RunOptions &options, int verify, PlanTally *ta
 }
 
 } // namespace
-
-int LoadPendingOperations(PendingOperations *pending) {
-  pending->text = nullptr;
-  pending->size = 0;
-  HKEY key = nullptr;
-  LONG opened = CheckOs.RegOpenKeyExA(HKEY_LOCAL_MACHINE,
-                                      "System\\CurrentControlSet\\Control\\Session Manager", 0,
-                                      KEY_QUERY_VALUE, &key);
-  if (opened != ERROR_SUCCESS)
-    return 0;
-  DWORD type = 0;
-  DWORD size = 0;
-  LONG asked =
-      CheckOs.RegQueryValueExA(key, "PendingFileRenameOperations", nullptr, &type, nullptr, &size);
-  if (asked == ERROR_FILE_NOT_FOUND) {
-    CheckOs.RegCloseKey(key);
-    return 1; // nothing pending
-  }
-  // Room for two more terminators, so that a value stored without them still ends.
-  pending->text =
-      asked == ERROR_SUCCESS ? static_cast<char *>(Os.LocalAlloc(LPTR, size + 2)) : nullptr;
-  if (!pending->text ||
-      CheckOs.RegQueryValueExA(key, "PendingFileRenameOperations", nullptr, &type,
-                               reinterpret_cast<BYTE *>(pending->text), &size) != ERROR_SUCCESS) {
-    FreePendingOperations(pending);
-    CheckOs.RegCloseKey(key);
-    return 0;
-  }
-  pending->size = size;
-  CheckOs.RegCloseKey(key);
-  return 1;
-}
-
-void FreePendingOperations(PendingOperations *pending) {
-  if (pending->text)
-    Os.LocalFree(pending->text);
-  pending->text = nullptr;
-  pending->size = 0;
-}
-
-int ForEachPendingOperation(const PendingOperations &pending, const char *target,
-                            PendingAction action, void *context) {
-  if (!pending.text)
-    return 0;
-  int count = 0;
-  const char *end = pending.text + pending.size;
-  const char *p = pending.text;
-  // Pairs of names: the file, then its new name or the empty text for a deletion. An empty
-  // first name is the list's end.
-  while (p < end && *p) {
-    const char *from = p;
-    p += lstrlenA(p) + 1;
-    const char *to = p < end ? p : "";
-    if (p < end)
-      p += lstrlenA(p) + 1;
-    if (lstrcmpiA(PlainName(from), target) == 0 ||
-        (to[0] && lstrcmpiA(PlainName(to), target) == 0)) {
-      action(PlainName(from), PlainName(to), context);
-      ++count;
-    }
-  }
-  return count;
-}
 
 int PlanPatch(const char *folder, const RunOptions &options, PlanTally *tally) {
   return Run(folder, options, 0, tally);

@@ -23,6 +23,8 @@ static const int kTextCapacity = 300;
 // programs read.
 extern HINSTANCE ProgramInstance;
 
+struct PendingOperations;
+
 // The options a run is started with, handed down to every layer that acts on them.
 struct RunOptions {
   OsTag tag; // the package folder's name: the files for this Windows, or "/OS=" chose
@@ -30,6 +32,9 @@ struct RunOptions {
   int quiet; // "/QUIET": no box, no Notepad, no restart, an exit code instead
   int log;   // "/LOG=FILE": the run's log goes to logFile (empty when FILE is no usable name)
   char logFile[MAX_PATH];
+  // The restart operations read when the run began, brought up to date after each it adds;
+  // null: each copy reads them for itself.
+  PendingOperations *pending;
 };
 
 // What a run did, handed back up from the copies: the quiet exit code and the plan read it.

@@ -105,6 +105,9 @@ int BindPlatform() {
   all &= Bind(Os.QueryServiceStatus, advapi, "QueryServiceStatus", &Unavailable);
   all &= Bind(Os.EnumServicesStatusA, advapi, "EnumServicesStatusA", &Unavailable);
   all &= Bind(Os.CloseServiceHandle, advapi, "CloseServiceHandle", &Unavailable);
+  all &= Bind(Os.RegOpenKeyExA, advapi, "RegOpenKeyExA", &UnavailableReg);
+  all &= Bind(Os.RegQueryValueExA, advapi, "RegQueryValueExA", &UnavailableReg);
+  all &= Bind(Os.RegCloseKey, advapi, "RegCloseKey", &UnavailableReg);
 
   HMODULE version = LoadSystemLibrary("version.dll");
   all &= Bind(Os.GetFileVersionInfoSizeA, version, "GetFileVersionInfoSizeA", &Unavailable);

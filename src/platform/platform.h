@@ -89,6 +89,10 @@ struct PlatformOps {
   decltype(&::QueryServiceStatus) QueryServiceStatus;
   decltype(&::EnumServicesStatusA) EnumServicesStatusA;
   decltype(&::CloseServiceHandle) CloseServiceHandle;
+  // The restart operations other runs and installers left waiting.
+  decltype(&::RegOpenKeyExA) RegOpenKeyExA;
+  decltype(&::RegQueryValueExA) RegQueryValueExA;
+  decltype(&::RegCloseKey) RegCloseKey;
   decltype(&::GetFileVersionInfoSizeA) GetFileVersionInfoSizeA;
   decltype(&::GetFileVersionInfoA) GetFileVersionInfoA;
   decltype(&::VerQueryValueA) VerQueryValueA;

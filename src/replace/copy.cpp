@@ -37,9 +37,13 @@ int ReplaceAtRestart(const char *expanded, const char *target, RunOutcome *outco
   }
   ++outcome->restartOperations;
   // The deletion is already pending and cannot be taken back through the API: the expansion
-  // stays beside the target, the one copy from which the file can be put back by hand.
+  // stays beside the target, the one copy from which the file can be put back by hand, and
+  // the log says where it is.
   if (!Os.MoveFileExA(expanded, target, MOVEFILE_DELAY_UNTIL_REBOOT)) {
     LogFailure(outcome, kLineMoveFailed, target);
+    char line[kCopyLinesCapacity];
+    if (FormatText(line, kCopyLinesCapacity, kLineNewCopyKept, expanded, target) >= 0)
+      AppendErrorLog(line);
     return 0;
   }
   ++outcome->restartOperations;
@@ -49,7 +53,7 @@ int ReplaceAtRestart(const char *expanded, const char *target, RunOutcome *outco
 } // namespace
 
 void DecideCopy(const char *source, const char *target, const char *folder, int forced,
-                CopyDecision *decision) {
+                const PendingOperations *pending, CopyDecision *decision) {
   CopyDecision &d = *decision;
   FillBytes(&d, sizeof d, 0);
   d.expansion = kNoRoom;
@@ -61,6 +65,10 @@ void DecideCopy(const char *source, const char *target, const char *folder, int 
   if (folder && folder[0])
     d.expansion = ExpandPackageFile(source, folder, d.expanded, &d.identity);
   d.block = FindCopyBlock(target);
+  // A copy made now would be undone by what waits for the restart: the gate judges the file
+  // those operations leave instead.
+  d.earlier = pending ? FindStandingFile(*pending, target, d.standing) : 0;
+  const char *installed = d.earlier ? d.standing : target;
   // What cannot be read is never taken for absent or unversioned: the gate would then let an
   // older file through, or keep one for a reason that is not so.
   if (d.expansion == kPackageUnreadable) {
@@ -87,14 +95,14 @@ void DecideCopy(const char *source, const char *target, const char *folder, int 
   }
   // A loaded library's file can be read; one held without sharing cannot, and its version
   // would read as none. "/FOW" asks for no reading at all.
-  if (!forced && d.block == kNothingInTheWay && !CanReadInstalledFile(target)) {
+  if (!forced && d.block == kNothingInTheWay && !CanReadInstalledFile(installed)) {
     DiscardDecision(decision);
-    AddLine(decision, 1, kLineUnreadable, target);
+    AddLine(decision, 1, kLineUnreadable, installed);
     d.unreadable = 2;
     d.action = kCopyFail;
     return;
   }
-  d.gate = DecideSplFile(d.expanded, target, forced, &d.reading);
+  d.gate = DecideSplFile(d.expanded, installed, forced, &d.reading);
   d.action = kCopyRefuse;
   if (d.gate == kGateRefuseVersion) {
     AddLine(decision, 0, kLineVersionGreater, target, source);
@@ -109,6 +117,9 @@ void DecideCopy(const char *source, const char *target, const char *folder, int 
     AddLine(decision, 1, kLineMoveFailed, target);
     AddLine(decision, 1, kLineCopyFailed, target);
     d.action = kCopyFail;
+  } else if (d.earlier) {
+    // Registered after the waiting operations, ours are carried out last: its file stands.
+    d.action = kCopyReplaceAtRestart;
   } else {
     int now = CanReplaceNow(target);
     d.whyNotNow = now ? 0 : GetLastError();
@@ -141,8 +152,9 @@ int ExecuteCopy(const CopyDecision &decision, const char *target, RunOutcome *ou
     return 0;
   }
   DWORD attributes = Os.GetFileAttributesA(target);
+  // Absent, it waits for a move that earlier operations make: nothing to clear yet.
   if (attributes == INVALID_FILE_ATTRIBUTES)
-    return 0;
+    return decision.earlier != 0;
   // Also when the replacement waits for the restart: a read-only file would not be deleted
   // by the pending operation, and the new file must not come in read-only either.
   if (!Os.SetFileAttributesA(target, attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY)))
@@ -171,10 +183,22 @@ int CopySplFile(const char *source, const char *target, const RunOptions &option
                 RunOutcome *outcome) {
   // One expansion serves the gate and the copy. It lies beside the target, where only
   // administrators write, so what the gate reads is what gets installed.
+  PendingOperations own = {nullptr, 0};
+  PendingOperations *pending = options.pending;
+  if (!pending) {
+    LoadPendingOperations(&own);
+    pending = &own;
+  }
   CopyDecision decision;
   const RunOutcome before = *outcome;
-  DecideCopy(source, target, nullptr, options.force, &decision);
-  int copied = ExecuteCopy(decision, target, outcome);
+  DecideCopy(source, target, nullptr, options.force, pending, &decision);
+  int done = ExecuteCopy(decision, target, outcome);
   LogCopyResult(decision, target, before, *outcome);
-  return copied;
+  // A later entry for the same target must find this one's operations waiting too.
+  if (pending != &own && outcome->restartOperations != before.restartOperations) {
+    FreePendingOperations(pending);
+    LoadPendingOperations(pending);
+  }
+  FreePendingOperations(&own);
+  return done;
 }

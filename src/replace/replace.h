@@ -25,6 +25,7 @@ inline constexpr char kLineFileKeptTime[] = "%s kept: the package file is not ne
 inline constexpr char kLineFileKeptNoPackage[] = "%s kept: no package file \r\n";
 inline constexpr char kLineFileAbsent[] = "%s absent: only present files are replaced \r\n";
 inline constexpr char kLineFileFailed[] = "%s failed \r\n";
+inline constexpr char kLineNewCopyKept[] = "%s holds the new copy of %s \r\n"; // kv file, target
 
 // lzcopy.cpp
 enum Expansion { kExpanded, kNoPackageFile, kNoRoom, kExpansionFailed, kPackageUnreadable };
@@ -82,6 +83,33 @@ char *GetFileVersionString(const char *fileName, char *buffer, int capacity);
 long long ParseVersionString(const char *text);
 long long GetLastWriteTime(const char *fileName);
 
+// pending.cpp
+// The restart operations waiting in PendingFileRenameOperations, read once per run (or per plan
+// or verify) and handed down.
+struct PendingOperations {
+  char *text;
+  DWORD size;
+};
+// Returns 1 (text null when nothing waits), or 0 when the value cannot be read.
+int LoadPendingOperations(PendingOperations *pending);
+void FreePendingOperations(PendingOperations *pending);
+// "\??\C:\x" and "!\??\C:\x" (a move that replaces) both name C:\x.
+const char *PlainName(const char *name);
+// Whether two names name one file as Windows takes them: without case, with or without "\??\"
+// and "!", and with the short (8.3) names of existing folders and files taken long.
+int SameFileName(const char *a, const char *b);
+// Calls action for every operation on target, in the order the restart carries them out: from
+// is the file to be moved, to its new name ("" for a deletion), both plain. Returns how many.
+typedef void (*PendingAction)(const char *from, const char *to, void *context);
+int ForEachPendingOperation(const PendingOperations &pending, const char *target,
+                            PendingAction action, void *context);
+// The file that will stand at target once its waiting operations are carried out, in
+// standing: target itself when nothing waits for it, the source of the last move onto it that
+// can succeed (while that source is there now), or "" after a deletion or a move elsewhere.
+// Returns how many operations concern target.
+int FindStandingFile(const PendingOperations &pending, const char *target,
+                     char (&standing)[MAX_PATH]);
+
 // copy.cpp
 // What the copy of one listed file does, all of it decided before anything is installed.
 enum CopyAction { kCopyReplaceNow, kCopyReplaceAtRestart, kCopyRefuse, kCopyFail };
@@ -100,13 +128,19 @@ struct CopyDecision {
   char lines[kCopyLinesCapacity]; // what the error log gets, in order
   int failures;                   // how many of those lines are failures (refusals are not)
   int unreadable; // 1 the package file, 2 the installed file is there but cannot be read
+  // Restart operations that already wait for the target: they run after anything done now, so
+  // the gate judged the package file against the file they leave, standing ("" none), and a
+  // copy it lets through waits behind them.
+  int earlier;
+  char standing[MAX_PATH];
 };
 // Expands the package file source into folder (null: beside target, where the patcher
-// installs from) and decides the copy onto target: forced is "/FOW". A folder elsewhere that
-// takes no new file, or an empty one, leaves the decision blind. Installs nothing; the
-// expansion stays for ExecuteCopy or DiscardDecision.
+// installs from) and decides the copy onto target: forced is "/FOW", pending the restart
+// operations already waiting (null: none). A folder elsewhere that takes no new file, or an
+// empty one, leaves the decision blind. Installs nothing; the expansion stays for ExecuteCopy
+// or DiscardDecision.
 void DecideCopy(const char *source, const char *target, const char *folder, int forced,
-                CopyDecision *decision);
+                const PendingOperations *pending, CopyDecision *decision);
 // Removes the decision's expansion, if it is still the file the decision made.
 void DiscardDecision(CopyDecision *decision);
 // Logs the decision's lines and carries it out, with the lines of what turns out otherwise at

@@ -5,9 +5,9 @@ import json
 import os
 import time
 
-from bed import row, File, SYS, COMPANION
+from bed import row, Case, File, SYS, TEMP, COMPANION
 
-CHECK = "C:\\pkg\\tolvanix-check.exe"
+CHECK, KEPT = "C:\\pkg\\tolvanix-check.exe", TEMP + "\\tolvanix-errors.log"
 PACKAGE = dict(COMPANION, **{CHECK: File("../tolvanix-check.exe")},
                **{"C:\\pkg\\modules\\%s\\%s" % (t, n): File("v1_0_0_10.dll" + "_" * (t == "2K"))
                   for t in ("NT", "2K") for n in ("print.dll", "system.dll")})
@@ -159,3 +159,36 @@ row("check_says_why_a_package_file_cannot_work", args="/V", mode="V", check=says
     ini={"PRINTPROC": [b[0] for b in BROKEN]}, files=dict({CHECK: File("../tolvanix-check.exe")}, **{
         "C:\\pkg\\modules\\%s\\%s" % (tag, n): c for _, placed, _, _ in BROKEN
         for n, c in placed.items() for tag in ("NT", "2K")}))
+
+
+# Run 1 finds both targets read-only: their copies wait for the restart. Run 2, in the same
+# session, is not undone by them: a newer package file waits behind them and stands after the
+# restart, one older than run 1's is refused; plan predicts run 2, verify tells both apart.
+EARLIER = [Case("undone.dll", ("v1_0_0_0.dll", 0), ("v1_0_0_9.dll", 0), "kept", "SrcFiles"),
+           Case("outrun.dll", ("v1_0_0_0.dll", 0), ("v1_0_0_10.dll", 0), "kept", "SrcFiles")]
+
+
+def second_run_waits_behind_the_first(r):
+    r.expect("run 1's operations", 4, len(r.pending))
+    for case, payload in zip(EARLIER, ("v1_0_0_10.dll", "v1_0_0_9.dll")):
+        r.place(case.source("2K", "C:\\pkg"), File(payload))
+    code, plan, out = records(r, "plan")
+    r.expect("plan of run 2: decisions, exit code, quiet exit; output:\n" + out,
+             ["replace at the restart", "refuse", 1, 3010],
+             [x["decision"] for x in plan if x["type"] == "file"] + [code, plan[-1]["quiet exit"]])
+    line = "version of %s is greater than %s \r\n" % (EARLIER[1].target(), EARLIER[1].source(
+        "2K", "C:\\pkg"))
+    r.expect("run 2's exit code (its low byte), and its log", (3010 & 255, line.encode(
+        "latin-1")), (r.run_console("C:\\pkg\\tolvanix.exe /L /QUIET")[0], r.file(KEPT)))
+    code, recs, out = records(r, "verify")
+    r.expect("verify before the restart; output:\n" + out, (1, "waits for the restart", "kept"),
+             (code, *(x["state"] for x in recs if x["type"] == "file")))
+    r.after_restart()
+    r.expect("after the restart, each holds 1.0.0.10", [True] * 2,
+             [r.file(c.target()) == r.testfile("v1_0_0_10.dll") for c in EARLIER])
+
+
+row("check_a_second_run_waits_behind_the_first_runs_restart_operations", args="/QUIET",
+    exit=3010, answer="ok", cases=EARLIER, files=dict(COMPANION, **{CHECK: File(
+        "../tolvanix-check.exe")}), check=second_run_waits_behind_the_first,
+    pre=["attrib.exe +r " + c.target() for c in EARLIER])

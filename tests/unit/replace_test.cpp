@@ -1,6 +1,7 @@
 // The gate's reading of a FileVersion, and the compressed copy where only the seam breaks it.
 #include <algorithm>
 #include <map>
+#include <sstream>
 #include <vector>
 
 #include "testing.h"
@@ -36,10 +37,11 @@ static BOOL WINAPI FakeMove(LPCSTR from, LPCSTR to, DWORD flags) {
 // The installed payload and how it is held (r: reading shared, as a loaded library; x: no
 // sharing), the package (a testfile, "" a folder) and how it is held, /FOW, the failure made;
 // seen: the lines (L LZCopy, M MoveFileEx, C CopyLZFile, U the installed and S the package file
-// cannot be read, V the version line), the result and the outcome's failures, restart
-// operations and files replaced, the restart registrations, an expansion left beside the
-// target, the version the target holds, and the run log's line for the file (F failed, N
-// replaced now, R at the restart, V kept for its version) after the first line and the lines.
+// cannot be read, V the version line, K the kv file left beside the target), the result and the
+// outcome's failures, restart operations and files replaced, the restart registrations, an
+// expansion left beside the target, the version the target holds, and the run log's line for
+// the file (F failed, N replaced now, R at the restart, V kept for its version) after the first
+// line and the lines.
 TEST(Copy, AFailedCopyOrWhatCannotBeReadOrExpandedKeepsTheInstalledFileAndRegistersNothing) {
   // clang-format off
   const struct { const char *installed; char holdTarget; const char *package; char holdSource;
@@ -48,7 +50,7 @@ TEST(Copy, AFailedCopyOrWhatCannotBeReadOrExpandedKeepsTheInstalledFileAndRegist
       {"v1_0_0_9.dll", 'x', "payload.txt_", 0, 1, 'H', "LC", "0200||0|9|F"},
       {"v1_0_0_9.dll", 0, "payload.txt_", 0, 1, 'R', "", "1020|ta>- kv>ta |1|9|R"},
       {"v1_0_0_9.dll", 'x', "payload.txt", 0, 1, '1', "MC", "0200|ta>- |0|9|F"},
-      {"v1_0_0_9.dll", 'x', "payload.txt", 0, 1, '2', "MC", "0210|ta>- kv>ta |1|9|F"},
+      {"v1_0_0_9.dll", 'x', "payload.txt", 0, 1, '2', "MKC", "0210|ta>- kv>ta |1|9|F"},
       {"v1_0_0_10.dll", 'x', "v1_0_0_9.dll", 0, 0, 0, "U", "0100||0|10|F"},
       {"v1_0_0_9.dll", 'r', "v1_0_0_10.dll", 0, 0, 0, "", "1020|ta>- kv>ta |1|9|R"},
       {"v1_0_0_9.dll", 0, "v1_0_0_10.dll", 'x', 0, 0, "S", "0100||0|9|F"},
@@ -81,24 +83,26 @@ TEST(Copy, AFailedCopyOrWhatCannotBeReadOrExpandedKeepsTheInstalledFileAndRegist
     };
     HANDLE heldTarget = hold(target, r.holdTarget), heldSource = hold(source, r.holdSource);
     RunOutcome o = {};
-    int result = CopySplFile(source.c_str(), target.c_str(), {kOsTag2K, r.forced, 0, 0, ""}, &o);
+    int result =
+        CopySplFile(source.c_str(), target.c_str(), {kOsTag2K, r.forced, 0, 0, "", nullptr}, &o);
     CloseHandle(heldTarget), CloseHandle(heldSource), KeepRunLog();
-    for (char c : std::string(r.lines))
-      lines += c == 'V' ? "version of " + target + " is greater than " + source + " \r\n"
-                        : std::string(c == 'L'   ? "LZCopy "
-                                      : c == 'M' ? "MoveFileEx "
-                                      : c == 'C' ? "CopyLZFile "
-                                                 : "CreateFile ") +
-                              (c == 'S' ? source : target) +
-                              (c == 'L' || c == 'M' ? " at CopyLZFile" : " at CopySplFile") +
-                              " FALSE \r\n";
     WIN32_FIND_DATAA kv;
+    HANDLE kvFound = FindFirstFileA((g_dir + "\\kv*").c_str(), &kv);
+    for (char c : std::string(r.lines))
+      lines += c == 'K' ? g_dir + "\\" + kv.cFileName + " holds the new copy of " + target + " \r\n"
+               : c == 'V' ? "version of " + target + " is greater than " + source + " \r\n"
+                          : std::string(c == 'L'   ? "LZCopy "
+                                        : c == 'M' ? "MoveFileEx "
+                                        : c == 'C' ? "CopyLZFile "
+                                                   : "CreateFile ") +
+                                (c == 'S' ? source : target) +
+                                (c == 'L' || c == 'M' ? " at CopyLZFile" : " at CopySplFile") +
+                                " FALSE \r\n";
     char version[MAX_PATH];
     GetFileVersionString(target.c_str(), version, MAX_PATH);
     EXPECT_EQ(log.Text() + std::to_string(result) + std::to_string(o.failures) +
                   std::to_string(o.restartOperations) + std::to_string(o.replaced) + "|" +
-                  g_registered + "|" +
-                  std::to_string(FindClose(FindFirstFileA((g_dir + "\\kv*").c_str(), &kv))) + "|" +
+                  g_registered + "|" + std::to_string(FindClose(kvFound)) + "|" +
                   (version + std::min(6, lstrlenA(version))),
               lines + std::string(r.seen).substr(0, strlen(r.seen) - 2))
         << r.installed << " " << r.holdTarget << " " << r.package << " " << r.holdSource << " "
@@ -176,4 +180,57 @@ TEST(Companion, NothingIsCalledOutsideTheLoadAndOtherRequestsComeBackOnXpOnly) {
             companion + "kvprcm01.dll attach -\r\n" + companion + "kvprcm01.dll detach-free -\r\n");
   char path[MAX_PATH];
   EXPECT_EQ(std::string(path, GetEnvironmentVariableA("PATH", path, MAX_PATH)), onPath);
+}
+
+// Names are compared as Windows takes them (case, "\??\", "!", the short names of what is
+// there, here through the seam since Wine makes none), and the restart's operations are walked
+// in order to the file that stands at the target after them.
+TEST(Pending, NamesCompareAsWindowsTakesThemAndTheLastMoveThatCanSucceedStands) {
+  std::string dir = NewFolder(), target = dir + "\\Long Folder\\target.dll", upper = target;
+  CreateDirectoryA((dir + "\\Long Folder").c_str(), nullptr);
+  for (const char *name : {"\\Long Folder\\target.dll", "\\k1", "\\k2"})
+    WriteFileBytes(dir + name, name);
+  static auto realFind = Os.FindFirstFileA;
+  SEAM(FindFirstFileA, [](LPCSTR name, LPWIN32_FIND_DATAA found) WINAPI -> HANDLE {
+    std::string n = name;
+    for (auto [shortName, longName] :
+         {std::pair("LONGFO~1", "Long Folder"), {"TARGET~1.DLL", "target.dll"}})
+      if (size_t at = n.find(shortName); at != n.npos)
+        n.replace(at, strlen(shortName), longName);
+    return realFind(n.c_str(), found);
+  });
+  // T the target, S its short name, U it in upper case, A an absent target, W a wildcard that
+  // matches it, k1 and k2 files that are there, k3 none; each with "\??\" but U; "!": replacing.
+  std::transform(upper.begin(), upper.end(), upper.begin(), ::toupper);
+  std::map<std::string, std::string> paths;
+  // clang-format off
+  for (auto [key, name] : {std::pair("T", "Long Folder\\target.dll"), {"A", "absent.dll"},
+                           {"S", "LONGFO~1\\TARGET~1.DLL"}, {"W", "Long Folder\\*.dll"},
+                           {"k1", "k1"}, {"k2", "k2"}, {"k3", "k3"}})
+    paths[key] = dir + "\\" + name;
+  // clang-format on
+  auto named = [&](const std::string &n) {
+    std::string name = n.substr(n[0] == '!');
+    return name.empty() ? name
+                        : n.substr(0, n[0] == '!') + (name == "U" ? upper : "\\??\\" + paths[name]);
+  };
+  // The target, its operations ("from>to", to empty: a deletion), then how many concern the
+  // target and the file that stands there after them.
+  // clang-format off
+  const struct { const char *target, *operations, *seen; } rows[] = {
+      {"T", "", "0 T"}, {"T", "T> k1>T", "2 k1"}, {"S", "U> k1>T", "2 k1"},
+      {"T", "S> k1>U T> k2>!S", "4 k2"}, {"T", "U>", "1 "}, {"T", "S>k3", "1 "},
+      {"T", "k1>T", "1 T"}, {"T", "k1>!U", "1 k1"}, {"T", "T> k3>T", "2 "}, {"T", "W>", "0 T"},
+      {"T", "k1>k2 k2>", "0 T"}, {"A", "k1>A", "1 k1"}, {"A", "k1>A k2>A", "2 k1"}};
+  // clang-format on
+  for (const auto &r : rows) {
+    std::string text, op, seen = r.seen;
+    for (std::istringstream in(r.operations); in >> op;)
+      text += named(op.substr(0, op.find('>'))) + '\0' + named(op.substr(op.find('>') + 1)) + '\0';
+    PendingOperations pending = {text.empty() ? nullptr : &text[0], DWORD(text.size())};
+    Path standing;
+    int count = FindStandingFile(pending, PlainName(named(r.target).c_str()), standing);
+    std::string want = seen.substr(0, 2) + PlainName(named(seen.substr(2)).c_str());
+    EXPECT_EQ(std::to_string(count) + " " + standing, want) << r.target << ": " << r.operations;
+  }
 }
