@@ -101,6 +101,7 @@ static RunOutcome RunPatch(const RunOptions &options, unsigned osClass, char *me
   PatchSystemFiles(options, &outcome);
   KvSplServiceControl(kStartRequest);
   UnloadPrintProcessor();
+  outcome.companionCrashed = CompanionCrashed();
   if (spoolerRan && !WaitForServiceRunning("spooler", 30000))
     outcome.spoolerDown = 1;
   Os.LoadStringA(ProgramInstance, IDS_RESTART, message, kTextCapacity);
@@ -168,6 +169,7 @@ int RunTolvanix(HINSTANCE instance, const char *args) {
     LoadPrintProcessor();
     KvSplServiceControl(kStopRequest);
     UnloadPrintProcessor();
+    outcome.companionCrashed = CompanionCrashed();
     Os.LoadStringA(ProgramInstance, IDS_UNINSTALLED, message, kTextCapacity);
     break;
   case Version:
@@ -183,7 +185,7 @@ int RunTolvanix(HINSTANCE instance, const char *args) {
       return kExitDone;
     // Whatever the companion did, its removal of the service is finished by the restart.
     if (mode == Uninstall)
-      return kExitRestartNeeded;
+      outcome.restartOperations = 1;
     return PatchExitCode(outcome);
   }
   return ShowClosingBox(message, caption);
