@@ -6,3 +6,4 @@
 #define IDS_RESTART 3
 #define IDS_UNINSTALLED 4
 #define IDS_WRONG_PROCESSOR 5
+#define IDS_ANOTHER_RUN 6

@@ -148,6 +148,9 @@ int RunTolvanix(HINSTANCE instance, const char *args) {
   int handedOn = 0;
   if (RunNativeHalf(args, haveLetter, mode, options.quiet, caption, &handedOn))
     return handedOn;
+  // The runs that change the system take turns; the report and the version change nothing.
+  if (mode != Diagnose && mode != Version && TakeRunLock() == kAnotherRun)
+    return RefuseSecondRun(options.quiet, caption);
   switch (mode) {
   case Diagnose:
     WriteDiagnosticReport(!options.quiet);
@@ -160,7 +163,10 @@ int RunTolvanix(HINSTANCE instance, const char *args) {
       KeepErrorLog();
       break;
     }
-    StartNotepad(CloseErrorLog());
+    const char *log = CloseErrorLog();
+    // Before Notepad: a log left open there keeps no other run out.
+    ReleaseRunLock();
+    StartNotepad(log);
     Os.Sleep(2000);
     DeleteErrorLog();
     break;
@@ -179,6 +185,8 @@ int RunTolvanix(HINSTANCE instance, const char *args) {
     outcome = RunPatch(options, osClass, message);
     break;
   }
+  // Before the box: an unanswered box keeps no other run out.
+  ReleaseRunLock();
   // No box and so never a restart: the deployment tool decides that, told by the exit code.
   if (options.quiet) {
     if (mode == Version)

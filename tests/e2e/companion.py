@@ -2,7 +2,7 @@
 and the log lines about it. The stand-in records each attach, call and detach with the first
 line of system32\\kvwatch.dll then; the patch replaces kvwatch.dll ("old" by "new"), so each
 call shows whether it came before or after the system files."""
-from bed import row, File, SYS, TEMP
+from bed import row, File, SYS
 
 WATCHED = {"C:\\windows\\system32\\kvwatch.dll": ("old\r\n", 1104537600), **{
     "C:\\pkg\\modules\\%s\\kvwatch.dll" % t: ("new\r\n", 1262304000) for t in ("2K", "NT")}}
@@ -39,34 +39,3 @@ for name, windows, mode, a7, m01, calls, log in [
                                in (("kvprc7a.dll", a7), ("kvprcm01.dll", m01)) if variant}),
         check=lambda r, mode=mode: r.expect("kvwatch.dll", b"new\r\n" if mode == "L" else
                                             b"old\r\n", r.file(SYS + "\\kvwatch.dll")))
-
-# A fault in an export is that call's failure, told by one line more: the run goes on (the system
-# files replaced, the helper service asked to start), a quiet run exits 1603, and the library is
-# never freed, nor detached at the exit.
-KEPT = TEMP + "\\tolvanix-errors.log"
-FAULT = "%s at KvSplServiceControl FALSE 0xC0000005 \r\n"
-
-
-def faulted(r):
-    r.expect("kvwatch.dll", b"new\r\n", r.file(SYS + "\\kvwatch.dll"))
-    if r.sc["mode"] is None:
-        r.expect("the kept log", (FAULT % "UninstService" + STOP).encode(), r.file(KEPT))
-        # The U mode, quiet: the same fault, 1603 (its low byte).
-        code = r.run_console("C:\\pkg\\tolvanix.exe /U /QUIET")[0]
-        records = r.file("C:\\tolvbed\\standin.txt").decode().splitlines()[len(r.records):]
-        r.expect("/U /QUIET: its exit code's low byte, the records", (67, [
-            "kvprc7a.dll attach new", "kvprc7a.dll UninstService new"]), (code, [
-                line.split("\\")[-1] for line in records]))
-
-
-for name, args, variant, mode, code, log in [
-    ("companion_fault_in_uninstservice_fails_that_call_and_the_run_goes_on", "/L /QUIET",
-     "faults_uninst", None, 1603, ...),
-    ("companion_faults_in_both_exports_are_logged_and_the_box_still_shows", "/L", "faults", "L",
-     0, FAULT % "UninstService" + STOP + FAULT % "InstService" + START),
-]:
-    row(name, args=args, mode=mode, ini=INI, exit=code, log=log, check=faulted,
-        files=dict(WATCHED, **{"C:\\pkg\\kvprc7a.dll": File(variant + ".dll"),
-                               KEPT: "the log of an earlier run\r\n"}),
-        calls=["kvprc7a.dll attach old", "kvprc7a.dll UninstService old",
-               "kvprc7a.dll InstService new"])
