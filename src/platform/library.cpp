@@ -92,8 +92,9 @@ HMODULE LoadLibraryFromItsFolder(const char *path) {
 
 // The filter of unhandled exceptions, rather than a frame handler of our own: 32-bit GCC has no
 // __try, and the filter is there on every NT (NT 4.0 included) and on x64. On x64 the dispatcher
-// reaches it only through frames it can unwind, so the programs are built with unwind tables
-// there. Not inlined: this frame holds the landing point and must be live while entry runs.
+// reaches it only through frames it can unwind: the callers of this must carry unwind tables
+// there (CMakeLists.txt). Not inlined: this frame holds the landing point and must be live while
+// entry runs.
 __attribute__((noinline)) int CallForeignEntry(ForeignEntry entry, int *result, DWORD *fault) {
   // While the dispatcher calls the filter, the chain starts at records of its own below the
   // landing point, which the landing abandons: the head from before the call is put back.
