@@ -28,6 +28,18 @@ int RunTolvanix(HINSTANCE instance, const char *args);
 int RunNativeHalf(const char *args, int haveLetter, RunMode mode, int quiet, const char *caption,
                   int *exitCode);
 
+// onerun.cpp
+// The lock's file name in the system folder.
+inline constexpr char kRunLockName[] = "tolvanix.lock";
+enum RunLockState { kLockTaken, kAnotherRun, kLockNotTaken };
+// Takes the lock that keeps a second run out of the replacement work. kAnotherRun only when
+// another run holds it; kLockNotTaken when it cannot be made (the run then goes on without it).
+RunLockState TakeRunLock();
+// Lets the lock go, if held.
+void ReleaseRunLock();
+// A second run: with "/QUIET" exit 1618; else one OK box saying so, and 0.
+int RefuseSecondRun(int quiet, const char *caption);
+
 // closing.cpp
 // Shows the OK/Cancel box with text and caption; OK restarts Windows. Shows nothing for an
 // empty text. Returns 0.

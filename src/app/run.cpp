@@ -131,6 +131,7 @@ static RunOutcome RunPatch(const RunOptions &given, unsigned osClass, char *mess
   KvSplServiceControl(kStartRequest);
   UnloadPrintProcessor();
   FreePendingOperations(&pending);
+  outcome.companionCrashed = CompanionCrashed();
   if (spoolerRan && !WaitForServiceRunning("spooler", 30000))
     outcome.spoolerDown = 1;
   Os.LoadStringA(ProgramInstance, IDS_RESTART, message, kTextCapacity);
@@ -195,6 +196,12 @@ int RunTolvanix(HINSTANCE instance, const char *args) {
     KeepRunLog();
     return handedOn;
   }
+  // The runs that change the system take turns; the report and the version change nothing. A
+  // second run's log would only replace the first one's at FILE: it goes, unwritten.
+  if (mode != Diagnose && mode != Version && TakeRunLock() == kAnotherRun) {
+    DiscardRunLog();
+    return RefuseSecondRun(options.quiet, caption);
+  }
   switch (mode) {
   case Diagnose:
     WriteDiagnosticReport(!options.quiet);
@@ -208,7 +215,11 @@ int RunTolvanix(HINSTANCE instance, const char *args) {
       KeepErrorLog();
       break;
     }
-    StartNotepad(CloseErrorLog());
+    const char *log = CloseErrorLog();
+    KeepRunLog();
+    // Before Notepad: a log left open there keeps no other run out.
+    ReleaseRunLock();
+    StartNotepad(log);
     Os.Sleep(2000);
     DeleteErrorLog();
     break;
@@ -217,6 +228,7 @@ int RunTolvanix(HINSTANCE instance, const char *args) {
     LoadPrintProcessor();
     KvSplServiceControl(kStopRequest);
     UnloadPrintProcessor();
+    outcome.companionCrashed = CompanionCrashed();
     Os.LoadStringA(ProgramInstance, IDS_UNINSTALLED, message, kTextCapacity);
     break;
   case Version:
@@ -226,15 +238,18 @@ int RunTolvanix(HINSTANCE instance, const char *args) {
     outcome = RunPatch(options, osClass, message);
     break;
   }
-  // In place before the box, which may wait for an answer for ever.
+  // In place before the box, which may wait for an answer for ever, and while the lock still
+  // keeps the next run's log from being put there first.
   KeepRunLog();
+  // Before the box: an unanswered box keeps no other run out.
+  ReleaseRunLock();
   // No box and so never a restart: the deployment tool decides that, told by the exit code.
   if (options.quiet) {
     if (mode == Version)
       return kExitDone;
     // Whatever the companion did, its removal of the service is finished by the restart.
     if (mode == Uninstall)
-      return kExitRestartNeeded;
+      outcome.restartOperations = 1;
     return PatchExitCode(outcome);
   }
   return ShowClosingBox(message, caption);

@@ -44,18 +44,20 @@ struct RunOutcome {
   int replaced;          // files replaced at once
   int packageUnusable;   // no tolvanix.ini, no program folder, or a listed file but no package
   int spoolerDown;       // the spooler ran when the run started and did not run again
+  int anotherRun;        // another run held the lock: nothing was done
+  int companionCrashed;  // an export of the companion library faulted
 };
 
 // What a quiet run tells the deployment tool that started it, in Windows Installer's codes.
 // The first that applies wins, in this order.
-static const int kExitAnotherRun = 1618;           // another run holds the lock: nothing done
 static const int kExitLogNotMade = 1622;           // the "/LOG=" file cannot be made: nothing done
 static const int kExitNoPackageForPlatform = 1633; // this Windows' platform has no package files
+static const int kExitAnotherRun = 1618;           // another run holds the lock: nothing done
 static const int kExitPackageUnusable = 1619;
 static const int kExitFailed = 1603;
 static const int kExitRestartNeeded = 3010;
 static const int kExitDone = 0;
-// The quiet exit code of a patch run from what it did: 1619, 1603, 3010 when a restart
+// The quiet exit code of a patch run from what it did: 1618, 1619, 1603, 3010 when a restart
 // operation waits, else 0.
 int PatchExitCode(const RunOutcome &outcome);
 

@@ -8,9 +8,11 @@ const OsTag kOsTag2K = {{'2', 'K', 0, 0}};
 HINSTANCE ProgramInstance;
 
 int PatchExitCode(const RunOutcome &outcome) {
+  if (outcome.anotherRun)
+    return kExitAnotherRun;
   if (outcome.packageUnusable)
     return kExitPackageUnusable;
-  if (outcome.failures || outcome.spoolerDown)
+  if (outcome.failures || outcome.spoolerDown || outcome.companionCrashed)
     return kExitFailed;
   return outcome.restartOperations ? kExitRestartNeeded : kExitDone;
 }

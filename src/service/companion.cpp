@@ -5,13 +5,14 @@
 #include "report/report.h"
 #include "service/service.h"
 
-// The companion library's exports take no arguments, so the caller's and the callee's stack
-// cleanup agree whichever convention the library was built with.
-typedef int(WINAPI *ServiceEntry)();
+typedef ForeignEntry ServiceEntry;
 
 static HMODULE CompanionModule;
 static ServiceEntry StartEntry;
 static ServiceEntry StopEntry;
+// An export faulted since the library was loaded; the library is then never freed.
+static int CompanionFaulted;
+static int CompanionAbandoned;
 
 // Takes the place of an export that cannot be had: the request then fails and is logged.
 static int WINAPI ServiceStub() { return 0; }
@@ -34,6 +35,7 @@ static ServiceEntry BindEntry(const char *exportName) {
 }
 
 int LoadPrintProcessor() {
+  CompanionFaulted = 0;
   Path directory;
   // An unknown folder is not guessed at: no library rather than one from elsewhere.
   if (!GetCompanionDirectory(directory))
@@ -53,10 +55,22 @@ int LoadPrintProcessor() {
   return 1;
 }
 
-static int CallEntry(ServiceEntry entry, const char *failureLine) {
+// A fault in the export counts as its failure, told by one more line before the failure's own,
+// so that a crash reads apart from a refusal; the run goes on (a stopped helper service is
+// still asked to start).
+static int CallEntry(ServiceEntry entry, const char *exportName, const char *failureLine) {
   if (!entry)
     return 0;
-  int result = entry();
+  int result = 0;
+  DWORD fault = 0;
+  if (!CallForeignEntry(entry, &result, &fault)) {
+    CompanionFaulted = 1;
+    char line[100];
+    if (FormatText(line, sizeof line, "%s at KvSplServiceControl FALSE 0x%08X \r\n", exportName,
+                   fault) >= 0)
+      AppendErrorLog(line);
+    result = 0;
+  }
   if (result == 0) {
     AppendErrorLog(failureLine);
     return 0;
@@ -71,14 +85,17 @@ int KvSplServiceControl(int request) {
     return 0;
   }
   if (request == kStartRequest)
-    return CallEntry(StartEntry, "sstart at  KvSplServiceControl FALSE \r\n");
+    return CallEntry(StartEntry, "InstService", "sstart at  KvSplServiceControl FALSE \r\n");
   if (request == kStopRequest)
-    return CallEntry(StopEntry, "sstop at  KvSplServiceControl FALSE \r\n");
+    return CallEntry(StopEntry, "UninstService", "sstop at  KvSplServiceControl FALSE \r\n");
   return request;
 }
 
 void UnloadPrintProcessor() {
-  if (CompanionModule)
+  // A library that faulted may fault again in its detach, under the loader lock: it stays.
+  if (CompanionModule && CompanionFaulted)
+    CompanionAbandoned = 1;
+  else if (CompanionModule)
     Os.FreeLibrary(CompanionModule);
   // The entry points point into the freed library: a request after this must find nothing
   // bound rather than call into unmapped code.
@@ -86,3 +103,7 @@ void UnloadPrintProcessor() {
   StartEntry = nullptr;
   StopEntry = nullptr;
 }
+
+int CompanionCrashed() { return CompanionFaulted; }
+
+int CompanionLeftLoaded() { return CompanionAbandoned; }

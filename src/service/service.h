@@ -16,3 +16,8 @@ static const int kStopRequest = 1;
 int LoadPrintProcessor();
 int KvSplServiceControl(int request);
 void UnloadPrintProcessor();
+// Whether an export of the library loaded last faulted (the call then counted as failed).
+int CompanionCrashed();
+// Whether a library that faulted was left loaded: its detach must not run, so the process must
+// end without the exit's notifications of its libraries.
+int CompanionLeftLoaded();

@@ -76,7 +76,7 @@ DEFAULTS = dict(arch="win32", program="tolvanix.exe", windows="win7", args="",
                 ini="[tolvanix]\r\n", cases=(), tag="2K", src=None,
                 package="C:\\pkg", files={}, pre=(), setenv={}, env={}, watch=None,
                 answer="cancel", timeout=20, exit=0, mode=None, log=None, calls=None, check=None,
-                only32=False)
+                only32=False, second=())
 ROWS = {}
 
 
@@ -89,9 +89,11 @@ def row(name, **fields):
     remove; "...\\": a folder}); pre (commands, or the helper's "hold PATH": reads shared, as a
     loaded library; "lock PATH": no sharing; "window CLASS|TITLE"); setenv (the program's
     environment); env (Wine's); watch (called every 10 ms in the run); answer ("ok", "cancel");
-    timeout. To be seen: exit; mode (P, L, U, V, D: its box; None: no box); log (L mode: "{pp}",
-    "{sys}" the cases' lines; None "{pp}{sys}"; False: no log file; ...: not looked at); calls
-    (the stand-in's "<file> <event> <watched>"); check (the rest). Mode R: the refusal's OK box.
+    timeout; second (other runs of the program, (trigger, args): bedhelper.c says when; their
+    exit codes in fields "second<N>", their boxes in others). To be seen: exit; mode (P, L, U, V,
+    D: its box; None: no box); log (L mode: "{pp}", "{sys}" the cases' lines; None "{pp}{sys}";
+    False: no log file; ...: not looked at); calls (the stand-in's "<file> <event> <watched>");
+    check (the rest). Mode R: the refusal's OK box.
     only32: what the row shows is the 32-bit program's alone (NT 4.0, the "/OS=" choice): never
     run as 64-bit Windows runs it.
 
@@ -130,7 +132,7 @@ class Run:
         # Wine runs its own Notepad over the helper unless told otherwise.
         self.env = {**os.environ, "WINEDLLOVERRIDES": "notepad.exe=n", **sc["env"]}
         self.session, self.fields, self.exit_code = None, {}, None
-        self.boxes, self.notepads, self.pending, self.calls, self.records = [], [], [], [], []
+        self.boxes, self.others, self.notepads, self.pending, self.calls, self.records = [[]] * 6
 
     def remap(self, x):
         if not self.as64:
@@ -230,6 +232,7 @@ class Run:
                 ("cmdline", program + (" " + self.remap(sc["args"]) if sc["args"] else "")),
                 ("timeout_ms", str(sc["timeout"] * 1000))]
         plan += [("pre", self.remap(line)) for line in sc["pre"]]
+        plan += [("second", "%s|%s %s" % (t, program, self.remap(a))) for t, a in sc["second"]]
         plan += [("setenv", "%s=%s" % kv) for kv in sc["setenv"].items()]
         self.place("C:\\tolvbed\\plan.txt", "".join("%s=%s\n" % kv for kv in plan))
         if os.getuid() == 0:
@@ -267,8 +270,10 @@ class Run:
         names = f.get("pending", "").split("\n")  # the pending renames, the marker left out
         self.pending = [p for p in zip(names[0::2], names[1::2])
                         if p[0] and "\\tolvbed\\restart.src" not in p[0].lower()]
-        self.boxes = [{k.split(".")[1]: v for k, v in f.items() if k.startswith("box%d." % i)}
-                      for i in range(int(f.get("boxes", 0)))]
+        boxes = [{k.split(".")[1]: v for k, v in f.items() if k.startswith("box%d." % i)}
+                 for i in range(int(f.get("boxes", 0)))]  # the other runs' (program=2) apart
+        self.boxes, self.others = [[b for b in boxes if b["look"].endswith("program=2") == o]
+                                   for o in (False, True)]
         notes = self.unix("C:\\tolvbed\\notepad")
         self.notepads = [dict(parse(os.path.join(notes, n)), content=self.file(
             "C:\\tolvbed\\notepad\\" + n[:-4] + ".copy")) for n in self.listdir(

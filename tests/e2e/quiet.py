@@ -9,6 +9,7 @@ import re
 import time
 
 from bed import VICTIM, row, Case, File, Link, TEMP, COMPANION
+from companion import WATCHED, ORDERED, life
 
 KEPT = TEMP + "\\tolvanix-errors.log"
 COPIED = Case("quiet_new.dll", ("v1_0_0_9.dll", 0), ("v1_0_0_10.dll_", 0), "copied")
@@ -18,6 +19,9 @@ HELD = Case("quiet_held.dll", ("v1_0_0_9.dll", 0), ("v1_0_0_10.dll", 0), "kept",
 CUT = Case("quiet_cut.dll", ("v1_0_0_9.dll", 0), ("cut.dll_", 0), "version")
 CUT_LINES = "LZCopy {0} at CopyLZFile FALSE \r\nversion of {0} is greater than {1} \r\n".format(
     CUT.target(), CUT.source("2K", "C:\\pkg"))
+# Both exports fault: each call fails with one line more; the library is never freed or detached.
+FAULTS = "".join("%s at KvSplServiceControl FALSE 0xC0000005 \r\n%s at  KvSplServiceControl FALSE "
+                 "\r\n" % c for c in (("UninstService", "sstop"), ("InstService", "sstart")))
 
 
 # The time (UTC) and the version text, then what the L mode logs and a line for each file.
@@ -74,6 +78,11 @@ for name, args, windows, cases, files, pre, code, check in [
     ("quiet_log_patch_below_xp_keeps_its_lines_and_exits_0", "/L /Quiet", "win2k",
      [COPIED], {KEPT: Link(VICTIM), VICTIM: "must stay as it is"}, [], 0,
      quiet(b"not XP  KvSplServiceControl FALSE \r\n" * 2)),
+    ("quiet_log_patch_whose_companion_faults_goes_on_and_exits_1603", "/L /QUIET", "win7",
+     [COPIED, Case("quiet_sys.dll", ("v1_0_0_9.dll", 0), ("v1_0_0_10.dll", 0), "copied",
+                   "SrcFiles")], {"C:\\pkg\\kvprc7a.dll": File("faults.dll")}, [], 1603,
+     lambda r: quiet(FAULTS.encode())(r) or r.expect("the stand-in's records", [
+         "kvprc7a.dll " + c for c in ("attach -", "UninstService -", "InstService -")], r.calls)),
 ]:
     row(name, args=args, windows=windows, cases=cases, files=dict(COMPANION, **files), pre=pre,
         exit=code, answer="ok", check=check)
@@ -93,3 +102,20 @@ for name, args, mode, windows, cases, files, pre, code, check in [
     row(name, args=args, mode=mode, windows=windows, cases=cases, exit=code, check=check, pre=pre,
         files=dict(COMPANION, **files), calls=[] if code == 1622 else None,
         log=CUT_LINES if CUT in cases else None)
+
+# One run at a time. Runs started once the first holds its lock (it then stops the spooler and
+# waits) change nothing: quiet 1618, else one OK box and 0 (the report and the version take no
+# lock); one started at its box, the lock let go by then, runs whole. The companion's calls never
+# interleave, and the kept log stays.
+FIRST, EARLIER = life("kvprc7a.dll", *ORDERED), "the log of an earlier run\r\n"
+ANOTHER = ("1:OK icon=0 owner=0 program=2", "Kestova PrintProcessor patch", "This patch is already "
+           "being applied by another run: wait until it has finished.\nNothing was changed.")
+row("quiet_second_run_while_one_runs_exits_1618_and_changes_nothing", args="/L", mode="L",
+    log=False, ini={"SrcFiles": ["kvwatch.dll"]}, files=dict(COMPANION, **WATCHED, **{
+        KEPT: EARLIER}), calls=FIRST + [c.replace("old", "new") for c in FIRST],
+    second=[("lock", a) for a in ("/L /QUIET", "/U", "/D /QUIET", "/V /QUIET")] + [(
+        "box", "/QUIET")],
+    check=lambda r: r.expect("the other runs' exit codes and boxes, the kept log", (
+        [1618, 0, 0, 0, 0], [ANOTHER], EARLIER.encode()), (
+        [int(r.fields.get("second%d" % i, -1)) for i in range(5)],
+        [(b["look"], b["caption"], b["text"]) for b in r.others], r.file(KEPT))))

@@ -9,7 +9,9 @@
  * wineserver -k ends the session, so that the bed looks at a live session. Two set-up steps
  * it does itself, for as long as the session lives: "hold PATH" holds PATH open sharing reads,
  * as a running program its loaded module ("lock PATH": no sharing), and "window CLASS|TITLE"
- * makes such a top-level window. */
+ * makes such a top-level window. Other runs, "second=lock|CMDLINE" once the program holds its
+ * lock (in its replacement work) and "second=box|CMDLINE" when its box shows (ended before it is
+ * answered), have exit codes second<N>, and boxes recorded as the program's with program=2. */
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -21,6 +23,7 @@
 static FILE *out_file;
 static char plan[64][2048];
 static int nplan, nboxes;
+static PROCESS_INFORMATION others[8];
 
 static void out(const char *key, const char *fmt, ...) {
   static char buf[40000];
@@ -115,14 +118,30 @@ static BOOL CALLBACK look_at(HWND child, LPARAM unused) {
   return TRUE;
 }
 
-/* Whether pid is the program or a process it started (the 32-bit program's 64-bit one). */
+/* 1: pid is the program or a process it started (the 32-bit program's 64-bit one); 2: another
+ * run. */
 static int from_program(DWORD pid, DWORD program) {
   PROCESSENTRY32 pe = {sizeof pe, 0, 0, 0, 0, 0, 0, 0, 0, {0}};
   HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-  int found = pid == program, more = Process32First(snap, &pe);
+  int found = pid == program, more = Process32First(snap, &pe), i;
   for (; more && !found; more = Process32Next(snap, &pe))
     found = pe.th32ProcessID == pid && pe.th32ParentProcessID == program;
+  for (i = 0; i < 8; ++i)
+    found = others[i].dwProcessId == pid ? 2 : found;
   return CloseHandle(snap), found;
+}
+
+static void start_others(const char *trigger) {
+  STARTUPINFOA si = {sizeof si, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+  char line[2048];
+  const char *item;
+  int i;
+  for (i = 0; i < 8 && (item = planned("second", i)) != NULL; ++i)
+    if (!others[i].hProcess && !strncmp(item, trigger, 3) &&
+        lstrcpynA(line, strchr(item, '|') + 1, 2048) &&
+        CreateProcessA(NULL, line, NULL, NULL, FALSE, 0, NULL, NULL, &si, &others[i]) &&
+        *trigger == 'b')
+      WaitForSingleObject(others[i].hProcess, 60000);
 }
 
 /* Records the box first (a reboot could end this process), then answers it as planned. */
@@ -142,7 +161,11 @@ static void answer(HWND box, DWORD program) {
   out(key, "%s icon=%d owner=%d program=%d", buttons, icon, GetWindow(box, GW_OWNER) != NULL,
       from_program(pid, program));
   ++nboxes;
-  SendMessageA(GetDlgItem(box, strncmp(word, "ok", 2) ? IDCANCEL : IDOK), BM_CLICK, 0, 0);
+  if (from_program(pid, program) == 1)
+    start_others("box");
+  /* A box with OK alone is answered as Escape does. */
+  SendMessageA(GetDlgItem(box, strncmp(word, "ok", 2) && strcmp(buttons, "1:OK") ? IDCANCEL : IDOK),
+               BM_CLICK, 0, 0);
   for (i = 0; i < 200 && IsWindowVisible(box); ++i)
     Sleep(10);
 }
@@ -150,7 +173,7 @@ static void answer(HWND box, DWORD program) {
 static DWORD run(const char *line, const char *dir, DWORD ms, int boxes) {
   STARTUPINFOA si = {sizeof si, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
   PROCESS_INFORMATION pi;
-  DWORD code = 0xFFFFFFFF, start = GetTickCount();
+  DWORD code = 0xFFFFFFFF, start = GetTickCount(), i;
   char buf[4096];
   HWND box;
   lstrcpynA(buf, line, sizeof buf);
@@ -163,8 +186,16 @@ static DWORD run(const char *line, const char *dir, DWORD ms, int boxes) {
       answer(box, pi.dwProcessId);
     if (GetTickCount() - start > ms)
       out("timeout", "1"), TerminateProcess(pi.hProcess, 0xDEAD);
+    if (boxes && GetFileAttributesA("C:\\windows\\system32\\tolvanix.lock") != (DWORD)-1)
+      start_others("lock");
   }
   GetExitCodeProcess(pi.hProcess, &code);
+  for (i = 0; boxes && i < 8 && others[i].hProcess; ++i) {
+    char key[16];
+    DWORD other = WaitForSingleObject(others[i].hProcess, 20000);
+    GetExitCodeProcess(others[i].hProcess, &other);
+    wsprintfA(key, "second%lu", i), out(key, "%lu", other);
+  }
   return code;
 }
 

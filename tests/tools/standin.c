@@ -7,6 +7,7 @@
  * <watched> is the first line of system32\kvwatch.dll then ("-": none), which
  * dates a call against the patch. Variants: ATTACH [1] the attach's answer;
  * RESULT [1] the exports'; EXPORTS [2] both, 1 InstService, 0 neither;
+ * FAULT [0] writes through a null pointer after the record: 1 UninstService, 2 InstService;
  * NEEDS_DEP imports KvDep from kvdep.dll; DEP exports it; SYSTEM the A calls of
  * VERSION and LZ32 too, failing, so that a planted one a program uses shows
  * (Wine's user32 binds a planted version.dll at every start and calls its W
@@ -22,6 +23,9 @@
 #endif
 #ifndef EXPORTS
 #define EXPORTS 2
+#endif
+#ifndef FAULT
+#define FAULT 0
 #endif
 
 static char self[MAX_PATH];
@@ -53,11 +57,12 @@ __declspec(dllexport) int KvDep(void) { return 1; }
 #else
 static int KvDep(void) { return 1; }
 #endif
+#define CALL(name, faults) (faults ? *(volatile int *)0 = record(name) : record(name))
 #if EXPORTS >= 1
-__declspec(dllexport) int InstService(void) { return record("InstService"); }
+__declspec(dllexport) int InstService(void) { return CALL("InstService", FAULT & 2); }
 #endif
 #if EXPORTS >= 2
-__declspec(dllexport) int UninstService(void) { return record("UninstService"); }
+__declspec(dllexport) int UninstService(void) { return CALL("UninstService", FAULT & 1); }
 #endif
 #ifdef SYSTEM
 #pragma GCC diagnostic ignored "-Wunused-parameter" /* unnamed parameters are C23 */
