@@ -107,12 +107,12 @@ for name, args, mode, windows, cases, files, pre, code, check in [
 # waits) change nothing: quiet 1618, else one OK box and 0 (the report and the version take no
 # lock); one started at its box, the lock let go by then, runs whole. The companion's calls never
 # interleave, and the kept log stays.
-FIRST, EARLIER = life("kvprc7a.dll", *ORDERED), "the log of an earlier run\r\n"
+CALLS, EARLIER = life("kvprc7a.dll", *ORDERED), "the log of an earlier run\r\n"
 ANOTHER = ("1:OK icon=0 owner=0 program=2", "Kestova PrintProcessor patch", "This patch is already "
            "being applied by another run: wait until it has finished.\nNothing was changed.")
 row("quiet_second_run_while_one_runs_exits_1618_and_changes_nothing", args="/L", mode="L",
     log=False, ini={"SrcFiles": ["kvwatch.dll"]}, files=dict(COMPANION, **WATCHED, **{
-        KEPT: EARLIER}), calls=FIRST + [c.replace("old", "new") for c in FIRST],
+        KEPT: EARLIER}), calls=CALLS + [c.replace("old", "new") for c in CALLS],
     second=[("lock", a) for a in ("/L /QUIET", "/U", "/D /QUIET", "/V /QUIET")] + [(
         "box", "/QUIET")],
     check=lambda r: r.expect("the other runs' exit codes and boxes, the kept log", (
