@@ -1,6 +1,8 @@
 // The run control: the mode, the Windows class and the program's folder.
 #include "testing.h"
 
+#include <sddl.h>
+
 using namespace std::string_literals;
 
 static std::string g_seen;
@@ -310,4 +312,42 @@ TEST(Run, OnlyAPlainFileNameIsJoinedToAFolder) {
        "0NUL .dll", "0LPT1 "})
     // clang-format on
     EXPECT_EQ(IsPlainFileName(row + 1), row[0] - '0') << row + 1;
+}
+
+// The lock is held without sharing, so a second run finds it taken, and it is gone once let go;
+// only SYSTEM and Administrators may open it, so that a file left by a run the power cut short
+// cannot be held open by a user to keep every later run out. (Wine keeps no list of its own: it
+// shows the Unix owner, the running user, beside SYSTEM, and grants Everyone nothing only when
+// the list it was given did not.)
+TEST(Run, TheRunLockKeepsASecondRunOutAndOnlyAdministratorsMayOpenIt) {
+  char system[MAX_PATH], descriptor[512], user[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+  GetSystemDirectoryA(system, MAX_PATH);
+  std::string lock = system + "\\"s + kRunLockName, seen, others;
+  HANDLE token = nullptr;
+  char *me = nullptr;
+  DWORD size = 0;
+  ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token) &&
+              GetTokenInformation(token, TokenUser, user, sizeof user, &size) &&
+              ConvertSidToStringSidA(reinterpret_cast<TOKEN_USER *>(user)->User.Sid, &me));
+  ASSERT_EQ(TakeRunLock(), kLockTaken);
+  seen += std::to_string(TakeRunLock());
+  BOOL present = FALSE, defaulted = FALSE;
+  ACL *dacl = nullptr;
+  if (GetFileSecurityA(lock.c_str(), DACL_SECURITY_INFORMATION, descriptor, sizeof descriptor,
+                       &size) &&
+      GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted) && present && dacl)
+    for (DWORD i = 0; i < dacl->AceCount; ++i) {
+      ACCESS_ALLOWED_ACE *ace = nullptr;
+      char *sid = nullptr;
+      if (GetAce(dacl, i, reinterpret_cast<void **>(&ace)) &&
+          ConvertSidToStringSidA(&ace->SidStart, &sid)) {
+        std::string who = sid;
+        seen += who == "S-1-5-18" ? " SYSTEM" : "";
+        others += who != "S-1-5-18" && who != "S-1-5-32-544" && who != me ? " " + who : "";
+        LocalFree(sid);
+      }
+    }
+  ReleaseRunLock(), LocalFree(me), CloseHandle(token);
+  seen += " " + std::to_string(GetFileAttributesA(lock.c_str()) == INVALID_FILE_ATTRIBUTES);
+  EXPECT_EQ(seen + "|" + others, std::to_string(kAnotherRun) + " SYSTEM 1|");
 }
