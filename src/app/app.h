@@ -37,13 +37,15 @@ enum RunLockState { kLockTaken, kAnotherRun, kLockNotTaken };
 RunLockState TakeRunLock();
 // Lets the lock go, if held.
 void ReleaseRunLock();
-// A second run: with "/QUIET" exit 1618; else one OK box saying so, and 0.
-int RefuseSecondRun(int quiet, const char *caption);
 
 // closing.cpp
 // Shows the OK/Cancel box with text and caption; OK restarts Windows. Shows nothing for an
 // empty text. Returns 0.
 int ShowClosingBox(const char *text, const char *caption);
+// A run refused before it changed anything: with "/QUIET" quietCode; else one OK box with the
+// caption and string textId (its "%s" filled with argument), and 0.
+int RefuseRun(int quiet, int quietCode, UINT textId, const char *caption,
+              const char *argument = "");
 void RestartComputer();
 
 // diagnostic.cpp

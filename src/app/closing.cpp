@@ -10,6 +10,19 @@ int ShowClosingBox(const char *text, const char *caption) {
   return 0;
 }
 
+int RefuseRun(int quiet, int quietCode, UINT textId, const char *caption, const char *argument) {
+  if (quiet)
+    return quietCode;
+  char format[kTextCapacity];
+  char text[kTextCapacity + MAX_PATH];
+  format[0] = 0;
+  Os.LoadStringA(ProgramInstance, textId, format, kTextCapacity);
+  FormatDisplayText(text, sizeof text, format, argument);
+  // OK alone: nothing was done that a restart would finish.
+  Os.MessageBoxA(nullptr, text, caption, MB_OK);
+  return 0;
+}
+
 void RestartComputer() {
   HANDLE token;
   if (Os.OpenProcessToken(Os.GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token)) {

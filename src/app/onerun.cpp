@@ -6,7 +6,6 @@
 #include "app/app.h"
 #include "platform/platform.h"
 #include "platform/text.h"
-#include "strings.h"
 
 #include <stddef.h>
 
@@ -63,15 +62,4 @@ void ReleaseRunLock() {
   if (RunLock != INVALID_HANDLE_VALUE)
     Os.CloseHandle(RunLock);
   RunLock = INVALID_HANDLE_VALUE;
-}
-
-int RefuseSecondRun(int quiet, const char *caption) {
-  if (quiet)
-    return kExitAnotherRun;
-  char text[kTextCapacity];
-  text[0] = 0;
-  Os.LoadStringA(ProgramInstance, IDS_ANOTHER_RUN, text, kTextCapacity);
-  // No restart offered: this run changed nothing a restart would finish.
-  Os.MessageBoxA(nullptr, text, caption, MB_OK);
-  return 0;
 }

@@ -6,17 +6,6 @@
 #include "report/report.h"
 #include "strings.h"
 
-// One OK box, and no restart: nothing was done that a restart would finish.
-static int Refuse(int quiet, const char *caption) {
-  if (quiet)
-    return kExitNoPackageForPlatform;
-  char text[kTextCapacity];
-  text[0] = 0;
-  Os.LoadStringA(ProgramInstance, IDS_WRONG_PROCESSOR, text, kTextCapacity);
-  Os.MessageBoxA(nullptr, text, caption, MB_OK);
-  return 0;
-}
-
 int RunNativeHalf(const char *args, int haveLetter, RunMode mode, int quiet, const char *caption,
                   int *exitCode) {
   NativeHalf half = FindNativeHalf();
@@ -48,7 +37,8 @@ int RunNativeHalf(const char *args, int haveLetter, RunMode mode, int quiet, con
       DiscardRunLog();
     // Not started: nothing was done here either, and the tool must not hear "done".
     if (!ran)
-      code = quiet ? kExitFailed : Refuse(quiet, caption);
+      code = quiet ? kExitFailed
+                   : RefuseRun(quiet, kExitNoPackageForPlatform, IDS_WRONG_PROCESSOR, caption);
     *exitCode = static_cast<int>(code);
     return 1;
   }
@@ -56,6 +46,6 @@ int RunNativeHalf(const char *args, int haveLetter, RunMode mode, int quiet, con
   // The version text says nothing about the system: it is shown whatever half is missing.
   if (mode == Version)
     return 0;
-  *exitCode = Refuse(quiet, caption);
+  *exitCode = RefuseRun(quiet, kExitNoPackageForPlatform, IDS_WRONG_PROCESSOR, caption);
   return 1;
 }

@@ -138,20 +138,6 @@ static RunOutcome RunPatch(const RunOptions &given, unsigned osClass, char *mess
   return outcome;
 }
 
-// The log the administrator asked for cannot be made: nothing is done, since a run that leaves no
-// record where one was asked for could not be accounted for. One OK box, and no restart.
-static int RefuseWithoutLog(const RunOptions &options, const char *caption) {
-  if (options.quiet)
-    return kExitLogNotMade;
-  char format[kTextCapacity];
-  char text[kTextCapacity + MAX_PATH];
-  format[0] = 0;
-  Os.LoadStringA(ProgramInstance, IDS_LOG_NOT_MADE, format, kTextCapacity);
-  FormatDisplayText(text, sizeof text, format, options.logFile);
-  Os.MessageBoxA(nullptr, text, caption, MB_OK);
-  return 0;
-}
-
 int RunTolvanix(HINSTANCE instance, const char *args) {
   char captionFormat[kTextCapacity];
   char maker[kTextCapacity];
@@ -190,7 +176,8 @@ int RunTolvanix(HINSTANCE instance, const char *args) {
   FillBytes(&outcome, sizeof outcome, 0);
   RunMode mode = SelectRunMode(letter);
   if (options.log && !OpenRunLog(options.logFile))
-    return RefuseWithoutLog(options, caption);
+    // A run that leaves no record where one was asked for could not be accounted for.
+    return RefuseRun(options.quiet, kExitLogNotMade, IDS_LOG_NOT_MADE, caption, options.logFile);
   int handedOn = 0;
   if (RunNativeHalf(args, haveLetter, mode, options.quiet, caption, &handedOn)) {
     KeepRunLog();
@@ -200,7 +187,7 @@ int RunTolvanix(HINSTANCE instance, const char *args) {
   // second run's log would only replace the first one's at FILE: it goes, unwritten.
   if (mode != Diagnose && mode != Version && TakeRunLock() == kAnotherRun) {
     DiscardRunLog();
-    return RefuseSecondRun(options.quiet, caption);
+    return RefuseRun(options.quiet, kExitAnotherRun, IDS_ANOTHER_RUN, caption);
   }
   switch (mode) {
   case Diagnose:
